@@ -1,0 +1,145 @@
+/*
+ * ZelComm for Linux: drive motorised positioning stage controllers over
+ * RS-232 serial lines, or a simulated controller in demo mode.
+ *
+ * Every call returns an int error code (ZEL_OK on success). Text outputs
+ * without a length argument receive at most 256 bytes (255 characters and
+ * the terminating zero); the calls ending in "Ex" take the buffer size.
+ * No call keeps a pointer to a caller's buffer after it returns.
+ */
+#ifndef ZELCOMM_ZELCOMM_H
+#define ZELCOMM_ZELCOMM_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(ZELCOMM_BUILDING_LIBRARY)
+#define ZELCOMM_API __attribute__((visibility("default")))
+#else
+#define ZELCOMM_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Error codes ------------------------------------------------------- */
+#define ZEL_OK                    0
+#define ZEL_ERR_TERMINATING      (-1) /* failed while the library was terminating */
+#define ZEL_ERR_NO_MEMORY         2
+#define ZEL_ERR_NOT_CONNECTED     3
+#define ZEL_ERR_PORT              4  /* port number above 8 */
+#define ZEL_ERR_EMPTY_COMMAND     5
+#define ZEL_ERR_NO_CONTROLLER     6  /* no controller, or unknown controller type */
+#define ZEL_ERR_AXES_FOR_TYPE     7  /* type 8 needs exactly one axis */
+#define ZEL_ERR_AXIS              8  /* axis number or axes count out of range */
+#define ZEL_ERR_BAUDRATE          9
+#define ZEL_ERR_BUSY             10  /* still waiting for a reply */
+#define ZEL_ERR_POSITION         11  /* position data invalid */
+#define ZEL_ERR_PARAMETER        12
+#define ZEL_ERR_REPLY_NUMBER     13  /* a reply that should hold a number does not */
+#define ZEL_ERR_NULL_POINTER     14
+#define ZEL_ERR_COMMAND_FAILED   15
+#define ZEL_ERR_IDENTIFY         16
+#define ZEL_ERR_OLD_VERSION      17
+#define ZEL_ERR_ABORT_FAILED     18
+#define ZEL_ERR_TIMEOUT          19
+#define ZEL_ERR_WAIT_FAILED      20
+#define ZEL_ERR_BREAK            21
+#define ZEL_ERR_NO_COMMAND_TABLE 22
+#define ZEL_ERR_NOT_SUPPORTED    23
+#define ZEL_ERR_LINE_ERROR       24
+#define ZEL_ERR_VALIDATION    0x10000 /* + validation result */
+
+/* ---- Controller types for InitController (1 << model id) -------------- */
+#define ZEL_TYPE_KEEP      0
+#define ZEL_TYPE_DEFAULT   1
+#define ZEL_TYPE_VARNE_PC  2
+#define ZEL_TYPE_PRUSK     4
+#define ZEL_TYPE_FISTRA    8
+#define ZEL_TYPE_WENDALO  16
+#define ZEL_TYPE_JOVEK    32
+#define ZEL_TYPE_ULMETA   64
+
+/* ---- Wait-mode word bits (InitController's last argument) -------------- */
+#define ZEL_WAIT_FROM_CONFIG        0xFFFFFFFFu /* -1: [Startup] SerialMode */
+#define ZEL_WAIT_LINE_MASK          0x0010001Eu /* serial-line mode bits */
+#define ZEL_WAIT_SIGNAL_FLAG_ONLY   0x00000020u /* signal mode 0 */
+#define ZEL_WAIT_SIGNAL_POLL        0x00000040u /* signal mode 1 */
+#define ZEL_WAIT_SIGNAL_SET_EVENT   0x00000080u /* signal mode 2 */
+#define ZEL_WAIT_SIGNAL_ASYNC       0x00000200u /* signal mode 4 */
+#define ZEL_WAIT_SIGNAL_FLAG_ONLY_5 0x00000400u /* signal mode 5 */
+#define ZEL_WAIT_SIGNAL_STREAM      0x00004000u /* signal mode 6 */
+#define ZEL_WAIT_SIGNAL_TEVENT      0x00080000u /* signal mode 7 */
+#define ZEL_WAIT_EVENT_PLAIN        0x00000800u
+#define ZEL_WAIT_EVENT_PLAIN_2      0x00001000u
+#define ZEL_WAIT_EVENT_MESSAGES     0x00002000u /* message-aware wait */
+#define ZEL_WAIT_KEEP_THREAD        0x00008000u
+#define ZEL_WAIT_PUMP_ON_CLOSE      0x00010000u
+#define ZEL_WAIT_MASK_IN_THREAD     0x00020000u
+#define ZEL_WAIT_REPLY_THREAD       0x00040000u
+
+/* ---- Messages ----------------------------------------------------------- */
+#define ZEL_WM_CLOSE          16    /* posted after a close request during a wait */
+#define ZEL_MSG_DEFAULT     1034    /* the message number clients usually choose */
+#define ZEL_MSG_BREAK_SENT  2029    /* an incomplete transmission ended in a break */
+/* first message parameter of a notification: the controller number (0),
+   or one of these */
+#define ZEL_NOTIFY_BREAK      21
+#define ZEL_NOTIFY_LINE_ERROR 24
+
+/* ---- Message boxes ------------------------------------------------------ */
+#define ZEL_MB_OK              0x00u
+#define ZEL_MB_OKCANCEL        0x01u
+#define ZEL_MB_YESNO           0x04u
+#define ZEL_MB_ICONERROR       0x10u
+#define ZEL_MB_ICONWARNING     0x30u
+#define ZEL_MB_ICONINFORMATION 0x40u
+#define ZEL_IDOK     1
+#define ZEL_IDCANCEL 2
+#define ZEL_IDYES    6
+#define ZEL_IDNO     7
+
+/* A window is any non-zero value the application chooses (a widget
+   pointer serves). */
+typedef intptr_t ZelWindow;
+
+/* ---- Windows and posted messages --------------------------------------- */
+typedef intptr_t (*ZelWindowProc)(void* context, ZelWindow window, unsigned message,
+                                  intptr_t wParam, intptr_t lParam);
+/* Registers (or replaces; a null proc removes) the procedure of a window.
+   Returns 0, or ZEL_ERR_PARAMETER for window 0. */
+ZELCOMM_API int ZelSetWindowProc(ZelWindow window, ZelWindowProc proc, void* context);
+/* Delivers every queued message on the calling thread, in order; returns
+   the number delivered. */
+ZELCOMM_API int ZelDispatchMessages(void);
+/* A descriptor that is readable while messages are queued (for poll,
+   QSocketNotifier, GLib, asyncio). Owned by the library; do not close it. */
+ZELCOMM_API int ZelMessageFd(void);
+
+/* The host toolkit's own event processing, called by every library wait
+   that pumps messages. Returns non-zero when the user asked to close a
+   window meanwhile and names it in *closeWindow. */
+typedef int (*ZelEventPump)(void* context, ZelWindow* closeWindow);
+ZELCOMM_API void ZelSetEventPump(ZelEventPump pump, void* context);
+
+/* Shows a message box and returns the answer (ZEL_IDOK, ...). Without a
+   handler the library writes "caption: text" to standard error and the
+   answer is 0. */
+typedef int (*ZelMessageBoxHandler)(void* context, ZelWindow owner, const char* text,
+                                    const char* caption, unsigned type);
+ZELCOMM_API void ZelSetMessageBoxHandler(ZelMessageBoxHandler handler, void* context);
+
+/* The path of the configuration file the library used (ZELCOMM.INI);
+   the path it would have used when none was found. Never null. */
+ZELCOMM_API const char* ZelConfigPath(void);
+
+/* ---- Set-up ------------------------------------------------------------- */
+ZELCOMM_API int InitController(int type, int axes, int port, int baudRate,
+                               ZelWindow window, unsigned message, unsigned waitMode);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZELCOMM_ZELCOMM_H */

@@ -1,0 +1,56 @@
+// Windows and posted messages on Linux: applications register a window
+// procedure for a window handle of their choice; the library posts
+// notifications into one process-wide FIFO queue and they are delivered by
+// ZelDispatchMessages (or by the library's own message pumps) on the thread
+// that dispatches. Also the host pump hook and the message-box handler.
+#pragma once
+
+#include <zelcomm/zelcomm.h>
+
+#include <cstdint>
+#include <functional>
+
+namespace zel {
+
+struct PostedMessage {
+    ZelWindow window = 0;
+    unsigned message = 0;
+    intptr_t wParam = 0;
+    intptr_t lParam = 0;
+};
+
+// PostMessage: appends to the queue, never blocks, never calls the window
+// procedure. Returns false (and posts nothing) when the window has no
+// procedure, as posting to an invalid window fails.
+bool PostMessage(ZelWindow window, unsigned message, intptr_t wParam, intptr_t lParam);
+
+// Removes the oldest queued message; false when the queue is empty.
+bool PeekMessage(PostedMessage& out);
+// Calls the window procedure of the message's window (if it still has one).
+intptr_t DispatchMessage(const PostedMessage& msg);
+// Number of queued messages.
+size_t QueuedMessageCount();
+// Eventfd readable while messages are queued.
+int MessageFd();
+// Empties the queue and removes every registered window (tests, unload).
+void ResetMessageState();
+
+// Registry.
+int SetWindowProc(ZelWindow window, ZelWindowProc proc, void* context);
+bool HasWindowProc(ZelWindow window);
+
+// Host pump: calls the installed pump if any. Returns true when the host
+// reports a close request and stores the window in closeWindow.
+bool CallHostPump(ZelWindow& closeWindow);
+void SetEventPump(ZelEventPump pump, void* context);
+bool HasEventPump();
+
+// Message boxes: goes to the installed handler, or writes "caption: text"
+// to standard error and returns 0.
+int ShowMessageBox(ZelWindow owner, const char* text, const char* caption, unsigned type);
+void SetMessageBoxHandler(ZelMessageBoxHandler handler, void* context);
+
+// GetActiveWindow: there is no active window on Linux.
+inline ZelWindow ActiveWindow() { return 0; }
+
+}  // namespace zel
