@@ -33,13 +33,18 @@ public:
 
     void Set();    // manual: stays signalled; auto: releases one waiter (or the next wait)
     void Reset();
-    void Pulse();  // releases the threads waiting now and leaves the event non-signalled
+    // Releases the threads waiting now (auto reset: one of them) and leaves the
+    // event non-signalled. A pulse while nobody waits is lost.
+    void Pulse();
     bool IsSignalled() const;
 
     // Waits up to timeoutMs (kInfinite: without limit). `done`, when given, is
     // checked under the lock before and after every sleep; true ends the wait
-    // with kWaitObject0. Timed waits measure time with the current Clock (a
-    // virtual clock jumps to the deadline when nothing signals).
+    // with kWaitObject0. A successful wait on an auto-reset event consumes the
+    // signal. Timed waits measure time with the current Clock: on a virtual
+    // clock a wait that sees no signal within about 1 ms of real time moves
+    // the clock to its deadline and returns kWaitTimeout. `done` runs under
+    // the event's lock: it must not call back into this event.
     uint32_t Wait(uint32_t timeoutMs, const std::function<bool()>& done = {});
 
     // As Wait, but also ends with kWaitMessage as soon as a message is posted
@@ -48,7 +53,8 @@ public:
     // starts ends it at once.
     uint32_t WaitOrMessage(uint32_t timeoutMs, const std::function<bool()>& done = {});
 
-    // Called by the message queue when a message is posted.
+    // Called by the message queue after a message was posted: wakes every
+    // thread in WaitOrMessage.
     static void NotifyMessagePosted();
 
 private:
@@ -57,7 +63,11 @@ private:
     std::condition_variable cv_;
     bool manualReset_;
     bool signalled_;
+    // Pulse: each pulse starts a new generation and hands out releases to the
+    // threads that were already waiting (all of them, or one for auto reset).
     uint64_t pulseGeneration_ = 0;
+    uint32_t pulseReleases_ = 0;
+    uint32_t waiters_ = 0;
 };
 
 }  // namespace zel

@@ -7,11 +7,14 @@
 
 namespace zel {
 
-// The decimal point of the user's locale (LC_ALL, LC_NUMERIC, LANG), read
-// without changing the process locale. '.' when the locale is unknown.
+// The decimal point of the user's locale (the first non-empty of LC_ALL,
+// LC_NUMERIC, LANG), read without changing the process locale. '.' when the
+// locale is unknown or not installed.
 char SystemDecimalSeparator();
 
-// The thread's last system error number (errno, or what SetLastError stored).
+// The thread's last system error number: what SetLastError last stored on
+// this thread (library code stores errno after a failing system call; the
+// platform calls do so themselves). 0 until something is stored.
 int LastError();
 void SetLastError(int error);
 // The text of a system error number, ending with "\r\n" like the system
@@ -24,7 +27,8 @@ struct PlatformInfo {
 bool ReadPlatformInfo(PlatformInfo& info);
 
 // Local time formatted as "Wed Mar 05 14:07:09 2003\n" (English names,
-// two-digit fields), independent of the process locale.
+// two-digit fields), independent of the process locale. Empty when the time
+// cannot be converted (so are the two below).
 std::string LocalTimeText(std::time_t t);
 std::string LocalTimeNow();
 

@@ -16,13 +16,16 @@ enum ModuleNumber : int {
     kModuleSupport = 51,   // ZpGlbF
 };
 
-// Caption "ZELComm.dll: %s %d.%d" (title, module, place), at most 127
-// characters; logs the box (mask 32) and returns the chosen button.
+// Caption "ZELComm.dll: %s %d.%d" (title, module number, place), at most 127
+// characters; logs the box (mask 32), shows it through the installed
+// message-box handler and returns the chosen button (0 when no box could be
+// shown). Null text or title count as empty.
 int ErrorMessageBox(ZelWindow owner, const char* text, const char* titleText, int module,
                     int place, unsigned type);
 
 // The module number of a source-module file name: the upper-cased name is
-// searched for the known module names; 0 when none matches.
+// searched for "KVSERIAL" (43), "ZPCONTRL" (50), "ZPGLBF" (51) in this order;
+// 0 when none matches or the name is null.
 int KvModuleNumber(const char* fileName);
 
 // "%s: %s" of prefix and the system text of the thread's last error (at most

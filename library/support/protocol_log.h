@@ -20,7 +20,10 @@ enum ProtocolMask : int {
 };
 
 // Starts (open = true) or ends (open = false) the protocol. The library's load
-// calls (true, value of "Protocol", 1), its unload (false, -1, 1).
+// calls (true, value of "Protocol", 1), its unload (false, -1, 1). The file is
+// ProtocolDirectory() + "Protocol.dat"; an existing one becomes Protocol.bak.
+// Ending returns to the state of a freshly loaded library (off, mask 24), so
+// the protocol may be started again.
 void KvDiagProtSetupFile(bool open, int mask, int outputFlags);
 
 // True while the protocol is on (log calls format and write).
@@ -36,7 +39,13 @@ void KvGProtWrite(const char* text, int mask);
 // The log call in its eleven forms. Every form ends with the mask; nothing is
 // written unless the protocol is on and the mask shares a bit with the
 // protocol's mask. Text arguments longer than the form's limit L are written
-// as their first L-1 characters and "#". A line holds at most 511 characters.
+// as their first L-1 characters and "#"; a null text shows as "(null)".
+// A line holds at most 511 characters, the tick prefix included; a longer
+// line is cut at the end of its text, keeping a final CR LF. Each line is
+// formatted and written under one lock, so lines of threads never mix; with
+// the protocol off a call returns after two atomic loads.
+// The handle form passes `value` to the format as an unsigned int (the
+// format shows it with "%x", like the 32-bit handles it stands for).
 void KvGProtLog(const char* text, int mask);
 void KvGProtLog(const char* format, int a, int mask);
 void KvGProtLog(const char* format, const char* s, int mask);                    // s cut at 480
