@@ -138,6 +138,29 @@ ZELCOMM_API const char* ZelConfigPath(void);
 ZELCOMM_API int InitController(int type, int axes, int port, int baudRate,
                                ZelWindow window, unsigned message, unsigned waitMode);
 
+/* Resets the port: ends a pending wait, drains and discards the input,
+   clears line errors and the reply. */
+ZELCOMM_API int ResetComm(void);
+
+/* ---- Commands and replies ---------------------------------------------- */
+/* Sends one command line; with lines > 0 waits for that many reply lines
+   and copies the reply into `reply` (at most 256 bytes). lines -1 validates
+   the command against the command table and takes the reply count from it.
+   In the asynchronous signal mode the call returns after sending and the
+   reply is collected with GetReply. */
+ZELCOMM_API int ExecuteCommand(const char* command, int lines, char* reply);
+ZELCOMM_API int ExecuteCommandEx(const char* command, int lines, char* reply, size_t replySize);
+/* Hands out the reply held now (at most 256 bytes); does not wait. */
+ZELCOMM_API int GetReply(char* reply);
+ZELCOMM_API int GetReplyEx(char* reply, size_t replySize);
+/* 0: replies exactly as received; any other value: trimmed and converted. */
+ZELCOMM_API int PreprocessReply(int flag);
+/* 0: the system's decimal separator; 0xFF: no conversion; any other
+   character: that character. */
+ZELCOMM_API int SetDecimalSeparator(int separator);
+/* Interrupts the controller with CTRL+C and resets the port. */
+ZELCOMM_API int AbortCommand(void);
+
 #ifdef __cplusplus
 }
 #endif

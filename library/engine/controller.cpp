@@ -32,6 +32,7 @@ TController::TController(int number) {
         KvShowLastError("CreateEvent()-Error", nullptr);
     }
     pCTEvent = std::make_unique<Event>(true, false);
+    pCWakeup = std::make_unique<Event>(true, false);
     pCSerial = std::make_unique<TKvSerial>(this);
     pCSerial->ucEventChar = 10;
     ZelClearData();
@@ -66,6 +67,16 @@ void TController::ZelClearData() {
         axis->sAHighLimit.clear();
     }
     KvGProtLog("[TController%d::ZelClearData done]\r\n", nCNumber, kLogTrace);
+}
+
+std::string TController::Reply() {
+    std::lock_guard<std::mutex> lock(mCReplyLock);
+    return sCReply;
+}
+
+std::string TController::RawReply() {
+    std::lock_guard<std::mutex> lock(mCReplyLock);
+    return sCRawReply;
 }
 
 bool TController::IsVReplyComplete() {

@@ -94,7 +94,7 @@ public:
 
     int nCInterface = kInterfaceSerial;
     int nCDemoStackCount = 0;
-    int nCLastError = 0;
+    std::atomic<int> nCLastError{0};
     int nCNumber = 0;
     std::vector<std::unique_ptr<TAxis>> pCAxes;
     int nCPort = -1;
@@ -150,12 +150,62 @@ public:
 
     // Guards sCReply and sCRawReply between the serial threads and the caller.
     std::mutex mCReplyLock;
+    // Serialises reply scanning: the serial event thread and the caller's
+    // second look after a time-out never scan at the same time.
+    std::mutex mCScanLock;
+    // Woken whenever a reply completes, a wait is terminated or CTRL+C is
+    // sent, so that flag-polling waits sleep instead of spinning.
+    std::unique_ptr<Event> pCWakeup;
+
+    // Copies of the reply texts taken under the lock.
+    std::string Reply();
+    std::string RawReply();
 
     int AxesCount() const { return static_cast<int>(pCAxes.size()); }
     bool SingleAxisCommands() const { return (ucCCmdSet & kCmdSetSingle) != 0; }
 
     void ZelClearData();
     bool IsVReplyComplete();
+
+    // ---- Command execution ----------------------------------------------
+    // Frames, transmits and waits for the reply of one command line. True
+    // when sent and, where a reply is awaited synchronously, complete.
+    bool KvCExecuteCommand(const std::string& text, unsigned controlWord,
+                           const std::string& expectedReply = std::string());
+    // Reads and clears the line's error state after an incomplete
+    // transmission; false when the line reports an error.
+    bool KvCheckCommError(unsigned& errorWord);
+    // Dispatches queued messages and the host pump; false after a close request.
+    bool KvCProcessMessages();
+
+    // ---- Reply scanning (serial event thread, or the caller in demo mode) -
+    void KvCOnEventChar();
+    int KvCCheckEvChars(const std::string& text);
+    void KvCSetSignalState();
+    void KvCOnBreak();
+    void KvCOnError();
+    bool KvCVerifyTimeout(uint32_t& waitResult);
+    void KvCTerminateWaiting();
+    std::string KvCReadReceived();
+    bool KvCSetInterfaceKind(int kind);
+
+    // ---- Reply parsing ----------------------------------------------------
+    bool KvCScanReply(int scanCode, int axisIndex);
+    bool KvSaveReply(int replyKind, int axisIndex);
+
+    // ---- Port reset and abort --------------------------------------------
+    bool KvCResetPort(int count);
+    void KvCBreak();
+
+    // ---- Positions and origin ---------------------------------------------
+    bool KvCGetPos();
+    bool KvCSetOrigin(int axisIndex);
+
+    // ---- Demo-mode simulator ----------------------------------------------
+    // Answers a transmission as a controller of the selected command set
+    // would, sleeps for the transfer or motion time on the library clock and
+    // runs the event-character handler.
+    bool KvCProcessDemoCommand(const std::string& command, int expectedReplyLines, uint8_t unused = 0);
 
     // Applies a wait-mode word (0xFFFFFFFF: [Startup] "SerialMode" of the
     // configuration): signal mode, event kind, serial-line mode.

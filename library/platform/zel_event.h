@@ -44,7 +44,7 @@ public:
     // signal. Timed waits measure time with the current Clock: on a virtual
     // clock a wait that sees no signal within about 1 ms of real time moves
     // the clock to its deadline and returns kWaitTimeout. `done` runs under
-    // the event's lock: it must not call back into this event.
+    // the event's lock: it must not call back into this event or post messages.
     uint32_t Wait(uint32_t timeoutMs, const std::function<bool()>& done = {});
 
     // As Wait, but also ends with kWaitMessage as soon as a message is posted

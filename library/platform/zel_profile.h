@@ -4,7 +4,7 @@
 // sign (anything else gives 0), a missing file, section or key gives the
 // default. Lines of any length and binary bytes never fault.
 //
-// Details: lines end with LF or CR LF; blanks and tabs around section names,
+// Details: lines end with LF or CR LF; white space around section names,
 // keys and values are trimmed; one pair of matching double or single quotes
 // around a value is removed; a line without '=' inside a section and lines
 // before the first section are ignored. As on Windows the first section of a

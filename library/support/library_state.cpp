@@ -15,6 +15,7 @@ void ResetLibraryState() {
     s.decSepChar = '.';
     s.rawReply = false;
     s.waitMode = 0;
+    s.libraryVersion = 0.0;
     s.defaultPort = 2;
     s.defaultBaudRate = 9600;
     s.defaultAxes = 3;

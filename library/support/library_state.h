@@ -32,6 +32,9 @@ struct LibraryState {
     std::atomic<char> decSepChar{'.'};
     std::atomic<bool> rawReply{false};
     std::atomic<unsigned> waitMode{0};
+    // The controller version last read while connecting; command validation
+    // compares version conditions against it.
+    std::atomic<double> libraryVersion{0.0};
     int defaultPort = 2;
     int defaultBaudRate = 9600;
     int defaultAxes = 3;

@@ -7,8 +7,13 @@
 #include "platform/zel_clock.h"
 #include "platform/zel_messages.h"
 #include "platform/zel_paths.h"
+#include "platform/zel_system.h"
 
 #include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <functional>
 #include <regex>
@@ -381,6 +386,30 @@ TEST_F(ProtocolTest, ConcurrentLinesStayWhole) {
     }
     EXPECT_EQ(bad, 0);
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[t], kLines) << "thread " << t;
+}
+
+// Loaded as a shared library, the start-up block carries the date and time
+// of the library file. The library is loaded in a child process, so that its
+// load and unload run as in an application.
+TEST_F(ProtocolTest, SharedLibraryWritesItsFileDate) {
+    WriteIni("[Startup]\r\nProtocol=64\r\nMode=DEMO\r\n");
+    std::time_t stamp = 0;
+    ASSERT_TRUE(FileModificationTime(ZELCOMM_SHARED_LIBRARY_PATH, stamp));
+    pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        void* library = ::dlopen(ZELCOMM_SHARED_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+        if (library) ::dlclose(library);
+        ::_exit(library ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "dlopen failed";
+    std::string dat = NormalizeTimes(Dat());
+    std::string expected = "[Diagnostic protocol started(64,1024):   <TIME>\n]\r\n[ZelComm.dll FileDate/Time " +
+                           ShortDateText(stamp) + ", " + LongTimeText(stamp) + "]\r\n[Name ZelComm for Linux]\r\n";
+    EXPECT_EQ(dat.rfind(expected, 0), 0u) << dat.substr(0, 300);
 }
 
 }  // namespace
