@@ -138,6 +138,11 @@ ZELCOMM_API const char* ZelConfigPath(void);
 ZELCOMM_API int InitController(int type, int axes, int port, int baudRate,
                                ZelWindow window, unsigned message, unsigned waitMode);
 
+/* Runs the connect sequence: opens the port, sends the connect string,
+   identifies the controller, reads its version, announces the axes. */
+ZELCOMM_API int OpenController(void);
+/* Sends the disconnect string and closes the port. */
+ZELCOMM_API int CloseController(void);
 /* Resets the port: ends a pending wait, drains and discards the input,
    clears line errors and the reply. */
 ZELCOMM_API int ResetComm(void);

@@ -197,6 +197,19 @@ public:
     bool KvCResetPort(int count);
     void KvCBreak();
 
+    // ---- Connection ---------------------------------------------------------
+    // The connect sequence; the result is bCConnected.
+    bool KvCConnect(int argument);
+    // Prepares and opens the port for interface kind `kind` (0: nCInterface).
+    bool KvCSetupInterface(int kind);
+    bool KvCDisconnect(int keep);
+    bool KvCCOMDisConnect();
+    void KvCSendDisconnectString();
+    // 1 accepted, 0 refused, -1 unknown model with an old version word.
+    // Trailing blanks and line ends are removed from `text` in place.
+    int KvCCheckIdentifyString(std::string& text, int axisIndex);
+    bool ProcessDIPSettings(const std::string& text);
+
     // ---- Positions and origin ---------------------------------------------
     bool KvCGetPos();
     bool KvCSetOrigin(int axisIndex);

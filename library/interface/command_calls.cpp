@@ -26,7 +26,10 @@ enum CallSite {
     kSiteExecuteLines = 105,
 };
 
-int ExecuteCommandImpl(const char* command, int lines, char* reply, size_t replySize) {
+}  // namespace
+
+// Declared in library_frame.h: the typed calls are built on it.
+int zel::ExecuteCommandInternal(const char* command, int lines, char* reply, size_t replySize) {
     InterfaceState& g = Interface();
     LibraryState& s = State();
     KvGProtLog("[ZelComm.dll-ExecuteCommand()]\r\n", kLogError);
@@ -76,6 +79,8 @@ int ExecuteCommandImpl(const char* command, int lines, char* reply, size_t reply
     return ZelReturn(error, kSiteExecuteFailed);
 }
 
+namespace {
+
 int GetReplyImpl(char* reply, size_t replySize) {
     KvGProtLog("[GetReply()]\r\n", kLogTrace);
     if (!reply) return ZEL_ERR_NULL_POINTER;
@@ -111,13 +116,13 @@ int Guarded(F&& body) {
 extern "C" {
 
 ZELCOMM_API int ExecuteCommand(const char* command, int lines, char* reply) {
-    return Guarded([&] { return ExecuteCommandImpl(command, lines, reply, kDefaultReplySize); });
+    return Guarded([&] { return ExecuteCommandInternal(command, lines, reply, kDefaultReplySize); });
 }
 
 ZELCOMM_API int ExecuteCommandEx(const char* command, int lines, char* reply, size_t replySize) {
     return Guarded([&] {
         if (lines != 0 && reply && replySize == 0) return ZEL_ERR_NULL_POINTER;
-        return ExecuteCommandImpl(command, lines, reply, replySize);
+        return ExecuteCommandInternal(command, lines, reply, replySize);
     });
 }
 

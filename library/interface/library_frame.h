@@ -26,6 +26,10 @@ inline TController* Controller() { return Interface().controller.get(); }
 // Writes "[ZelComm returning %d (0.%d)]" and returns code.
 int ZelReturn(int code, int callSite);
 
+// ExecuteCommand without the exception guard, for the typed calls that are
+// built on it: reply receives at most replySize bytes (always terminated).
+int ExecuteCommandInternal(const char* command, int lines, char* reply, size_t replySize);
+
 // The pre-check of the axis and motion calls. Leaves its verdict in the last
 // API error; true when the call may proceed.
 bool KvReadyToExecuteCommand(int allowedModels, int axis, int callSite, bool checkModel);

@@ -152,9 +152,7 @@ void KvCleanupDll() {
             }
             try {
                 // Disconnecting: the port is closed with its threads.
-                c->bCConnected = false;
-                c->bCConnecting = false;
-                if (c->pCSerial) c->pCSerial->SetActive(false);
+                c->KvCDisconnect(0);
                 KvGProtLog("[TKvSerial::CloseIt(), WaitForReplyThread->Waiting?]\r\n", kLogTrace);
             } catch (const std::exception& e) {
                 ReportUnloadException(e.what());

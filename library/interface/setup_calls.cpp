@@ -74,7 +74,49 @@ int InitControllerImpl(int type, int axes, int port, int baudRate, ZelWindow win
     return 0;
 }
 
+int OpenControllerImpl() {
+    KvGProtLog("[OpenController()]\r\n", kLogTrace);
+    if (TestPointSet(kTpOpenReturns)) return 0;
+    TController* c = Controller();
+    if (!c) return 6;
+    c->nCLastError = 0;
+    c->KvCConnect(0);
+    KvGProtLog("[OpenController() done, Connected=%d, LastError=%d]\r\n", c->bCConnected ? 1 : 0,
+               c->nCLastError.load(), kLogTrace);
+    if (c->bCConnected) return 0;
+    return c->nCLastError != 0 ? c->nCLastError.load() : 3;
+}
+
+int CloseControllerImpl() {
+    KvGProtLog("[CloseController()]\r\n", kLogTrace);
+    if (TestPointSet(kTpDiagnostics)) return 0;
+    TController* c = Controller();
+    if (!c) return 6;
+    if (!c->bCConnected) return 3;
+    if (c->unCWaitMode != State().waitMode) c->KvCSetWaitMode(State().waitMode);
+    c->nCLastError = 0;
+    c->KvCDisconnect(0);
+    KvGProtLog("[CloseController() done, Error=0x%x]\r\n", c->nCLastError.load(), kLogTrace);
+    return c->nCLastError;
+}
+
 }  // namespace
+
+extern "C" ZELCOMM_API int OpenController(void) {
+    try {
+        return OpenControllerImpl();
+    } catch (const std::exception&) {
+        return ZEL_ERR_NOT_CONNECTED;
+    }
+}
+
+extern "C" ZELCOMM_API int CloseController(void) {
+    try {
+        return CloseControllerImpl();
+    } catch (const std::exception&) {
+        return ZEL_ERR_NOT_CONNECTED;
+    }
+}
 
 extern "C" ZELCOMM_API int InitController(int type, int axes, int port, int baudRate, ZelWindow window,
                                           unsigned message, unsigned waitMode) {
