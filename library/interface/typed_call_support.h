@@ -72,4 +72,35 @@ std::string GeneralText(double value);
 // Copies text into a caller's buffer when one is given.
 void HandOut(char* buffer, size_t size, const std::string& text);
 
+// The library's buffer for replies a call parses itself (256 bytes).
+char* ReplyScratch();
+
+// How a typed call runs its pre-check: the allowed models, the axis, the
+// call-site number of the pre-check's return (the call's command failure
+// returns with callSite + 1), and whether the model is checked.
+struct CallCheck {
+    int mask;
+    int axis;
+    int site;
+    bool checkModel = true;
+};
+
+// Runs the pre-check; PreCheckFailure returns its code through the
+// return-logging routine.
+bool PreCheck(const CallCheck& call);
+int PreCheckFailure(const CallCheck& call);
+
+// The shapes most typed calls share, each starting with the pre-check:
+// a command whose one reply line is handed out into `reply` (null only in
+// signal mode 4, else 14);
+int TextQuery(const CallCheck& call, const std::string& command, char* reply, size_t replySize);
+// a command whose one reply line is an integer stored through `out` (null
+// only in signal mode 4; in that mode nothing is parsed);
+int IntegerQuery(const CallCheck& call, const std::string& command, int* out);
+// a command sent as it is, with `lines` reply lines not handed out;
+int PlainCommand(const CallCheck& call, const std::string& command, int lines);
+// a number text followed by `tail` ("25,00" + " setvel"): null 14, not a
+// number 12; no reply.
+int NumberCommand(const CallCheck& call, const char* text, const std::string& tail);
+
 }  // namespace zel
