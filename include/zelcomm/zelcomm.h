@@ -166,6 +166,98 @@ ZELCOMM_API int SetDecimalSeparator(int separator);
 /* Interrupts the controller with CTRL+C and resets the port. */
 ZELCOMM_API int AbortCommand(void);
 
+/* ---- Axis and motion calls (multi-axis models: Default, Varne-PC, Ulmeta) -
+   Numbers pass in as texts ("25,00", "-5"; '.', ',' or the separator set
+   with SetDecimalSeparator) and go to the controller as written. Commands
+   that take one argument per axis use the first n arguments (n = axes count,
+   1..4); the others may be null. Positions and limits are handed out by the
+   rules of SetDecimalSeparator and PreprocessReply. In the asynchronous
+   signal mode the calls return after sending; nothing is parsed or copied
+   and output pointers may be null. Text outputs receive at most 256 bytes;
+   the Ex forms take the size of every buffer they are given. */
+ZELCOMM_API int Identify(char* reply);
+ZELCOMM_API int IdentifyEx(char* reply, size_t replySize);
+ZELCOMM_API int GetStatus(int* status);
+ZELCOMM_API int GetError(int* error);
+/* Modes 0..2 for each existing axis (ZEL_ERR_PARAMETER otherwise, before
+   anything is sent). */
+ZELCOMM_API int SetAxisMode(int mode1, int mode2, int mode3, int mode4);
+ZELCOMM_API int GetAxisMode(int* mode1, int* mode2, int* mode3, int* mode4);
+ZELCOMM_API int SetVelocity(const char* velocity);
+ZELCOMM_API int GetVelocity(char* reply);
+ZELCOMM_API int GetVelocityEx(char* reply, size_t replySize);
+ZELCOMM_API int SetAcceleration(const char* acceleration);
+ZELCOMM_API int GetAcceleration(char* reply);
+ZELCOMM_API int GetAccelerationEx(char* reply, size_t replySize);
+/* Joystick calls: Default and Ulmeta only. */
+ZELCOMM_API int JoystickEnable(void);
+ZELCOMM_API int JoystickDisable(void);
+ZELCOMM_API int SetJoystickVelocity(const char* velocity);
+ZELCOMM_API int GetJoystickVelocity(char* reply);
+ZELCOMM_API int GetJoystickVelocityEx(char* reply, size_t replySize);
+/* The current position of every axis becomes its zero. */
+ZELCOMM_API int SetOrigin(void);
+ZELCOMM_API int MoveAbsolute(const char* pos1, const char* pos2, const char* pos3, const char* pos4);
+ZELCOMM_API int MoveRelative(const char* dist1, const char* dist2, const char* dist3, const char* dist4);
+/* Wait without time-out until the move has ended. */
+ZELCOMM_API int MoveAbsoluteAutoReply(const char* pos1, const char* pos2, const char* pos3,
+                                      const char* pos4);
+ZELCOMM_API int MoveRelativeAutoReply(const char* dist1, const char* dist2, const char* dist3,
+                                      const char* dist4);
+/* Reads all positions and hands out that of axis 1..n. */
+ZELCOMM_API int GetPosAxis(int axis, char* pos);
+ZELCOMM_API int GetPosAxisEx(int axis, char* pos, size_t posSize);
+ZELCOMM_API int GetPos(char* pos1, char* pos2, char* pos3, char* pos4);
+ZELCOMM_API int GetPosEx(char* pos1, char* pos2, char* pos3, char* pos4, size_t posSize);
+ZELCOMM_API int ClearParameterStack(void);
+/* Default and Ulmeta only. */
+ZELCOMM_API int GetParamsOnStack(int* count);
+/* Wait without time-out for the status that ends the run. */
+ZELCOMM_API int Calibrate(void);
+ZELCOMM_API int RangeMeasure(void);
+ZELCOMM_API int GetLimits(char* low1, char* high1, char* low2, char* high2, char* low3, char* high3,
+                          char* low4, char* high4);
+ZELCOMM_API int GetLimitsEx(char* low1, char* high1, char* low2, char* high2, char* low3, char* high3,
+                            char* low4, char* high4, size_t limitSize);
+
+/* ---- Single-axis calls (single-axis models: Prusk, Fistra, Wendalo, Jovek)
+   The axis number (1..axes count) is the last argument before the size of
+   an Ex form. SetAxisModeA, GetAxisModeA, MoveAbsoluteA, GetPosA and
+   GetLimitsA also serve the multi-axis models: there MoveAbsoluteA collects
+   the target of axes 1..n-1 and the call for axis n moves all axes, and
+   GetPosA reads all positions for axis 1 and hands out the stored position
+   for the other axes. */
+ZELCOMM_API int IdentifyA(char* reply, int axis);
+ZELCOMM_API int IdentifyAEx(char* reply, int axis, size_t replySize);
+ZELCOMM_API int GetStatusA(int* status, int axis);
+ZELCOMM_API int GetErrorA(int* error, int axis);
+ZELCOMM_API int SetAxisModeA(int mode, int axis);
+ZELCOMM_API int GetAxisModeA(int* mode, int axis);
+ZELCOMM_API int SetVelocityA(const char* velocity, int axis);
+ZELCOMM_API int GetVelocityA(char* reply, int axis);
+ZELCOMM_API int GetVelocityAEx(char* reply, int axis, size_t replySize);
+ZELCOMM_API int SetAccelerationA(const char* acceleration, int axis);
+ZELCOMM_API int GetAccelerationA(char* reply, int axis);
+ZELCOMM_API int GetAccelerationAEx(char* reply, int axis, size_t replySize);
+ZELCOMM_API int JoystickEnableA(int axis);
+ZELCOMM_API int JoystickDisableA(int axis);
+ZELCOMM_API int SetJoystickVelocityA(const char* velocity, int axis);
+ZELCOMM_API int GetJoystickVelocityA(char* reply, int axis);
+ZELCOMM_API int GetJoystickVelocityAEx(char* reply, int axis, size_t replySize);
+ZELCOMM_API int SetOriginA(int axis);
+ZELCOMM_API int MoveAbsoluteA(const char* pos, int axis);
+ZELCOMM_API int MoveRelativeA(const char* dist, int axis);
+ZELCOMM_API int MoveAbsoluteAutoReplyA(const char* pos, int axis);
+ZELCOMM_API int MoveRelativeAutoReplyA(const char* dist, int axis);
+ZELCOMM_API int GetPosA(char* pos, int axis);
+ZELCOMM_API int GetPosAEx(char* pos, int axis, size_t posSize);
+ZELCOMM_API int ClearParameterStackA(int axis);
+ZELCOMM_API int GetParamsOnStackA(int* count, int axis);
+ZELCOMM_API int CalibrateA(int axis);
+ZELCOMM_API int RangeMeasureA(int axis);
+ZELCOMM_API int GetLimitsA(char* low, char* high, int axis);
+ZELCOMM_API int GetLimitsAEx(char* low, char* high, int axis, size_t limitSize);
+
 #ifdef __cplusplus
 }
 #endif

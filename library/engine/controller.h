@@ -137,9 +137,9 @@ public:
     std::atomic<bool> bCBreak{false};
     // Simulated state of demo mode, multi-axis command set.
     int nCDemoStatus = 0;
-    double dCDemoVelocity = 0;
-    double dCDemoAcceleration = 0;
-    double dCDemoJoystickSpeed = 0;
+    double dCDemoVelocity = 10;
+    double dCDemoAcceleration = 100;
+    double dCDemoJoystickSpeed = 10;
     std::atomic<uint32_t> dwCDeadline{0};
     std::unique_ptr<TCommand> pCLastCommand;
     unsigned unCTimerId = 0;

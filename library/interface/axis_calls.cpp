@@ -84,7 +84,7 @@ int SetAxisModeImpl(const int modes[4]) {
     const int axes = OutputAxes(c);
     for (int k = 0; k < axes; ++k)
         if (modes[k] < 0 || modes[k] > 2) return ZEL_ERR_PARAMETER;
-    // The default model with machine type 0 has two axes that take a mode.
+    // The default model with machine type 0 takes modes for axes 1 and 2 only.
     const int sent = (c.ucCType == kModelDefault && c.nCMachineType == 0 && axes > 2) ? 2 : axes;
     for (int k = 0; k < sent; ++k) {
         const std::string command = std::to_string(modes[k]) + " " + std::to_string(k + 1) + " setaxis";

@@ -477,7 +477,7 @@ TEST_F(DemoTest, SingleAxisStatusAndMoves) {
     EXPECT_FALSE(c.pCAxes[0]->bAMoving);
     EXPECT_FALSE(zel::demo::DemoErrorPending());
     const uint32_t start = clock.TickCount();
-    Send("5 1 nr\r\n");
+    Send("9 5 1 nr\r\n");  // the distance stands two words before "nr"
     EXPECT_EQ(c.pCAxes[0]->dATargetPos, 15);
     EXPECT_EQ(Send("1 nstatus\r\n"), "3\r\n");
     AdvanceTo(start + 10250);  // d = 5: T = 4.875 / 0.5 + 0.5
