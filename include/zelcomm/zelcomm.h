@@ -166,6 +166,26 @@ ZELCOMM_API int SetDecimalSeparator(int separator);
 /* Interrupts the controller with CTRL+C and resets the port. */
 ZELCOMM_API int AbortCommand(void);
 
+/* Checks a command line against the command table QUBRACOM.DAT (read from
+   the current directory at model selection) for a controller with `axes`
+   axes. Returns 1 when valid, with the command's reply lines in
+   *replyLines; otherwise 2 unknown command or firmware version, 3 too few,
+   4 too many arguments (or the command is longer than 260 characters or
+   does not fit `size` once rebuilt), 5 argument not of its type, 6 below,
+   7 above its range, 8 not in its list or arguments that do not fit
+   together, 24 character not allowed in a number, 26 not for this axis
+   count. *errorToken (at most 64 bytes) receives the token at fault for
+   2, 5, 6, 7, 8, 24 and 26, *errorIndex its index (-1 for the others).
+   The command is rebuilt in place, never beyond `size` bytes: decimal
+   commas become points, "[13]"-style codes are decoded, tokens are joined
+   by single blanks and numbers are rewritten. Without a loaded table
+   returns 1 and changes nothing. Output pointers may be null.
+   QCValidateEx takes the size of the error token's buffer. */
+ZELCOMM_API int QCValidate(char* command, int size, int axes, int* replyLines, char* errorToken,
+                           int* errorIndex);
+ZELCOMM_API int QCValidateEx(char* command, int size, int axes, int* replyLines, char* errorToken,
+                             int* errorIndex, size_t errorTokenSize);
+
 /* ---- Axis and motion calls (multi-axis models: Default, Varne-PC, Ulmeta) -
    Numbers pass in as texts ("25,00", "-5"; '.', ',' or the separator set
    with SetDecimalSeparator) and go to the controller as written. Commands

@@ -3,6 +3,7 @@
 #include "serial/kv_serial.h"
 #include "support/error_report.h"
 #include "support/protocol_log.h"
+#include "validation/kv_val.h"
 
 namespace zel {
 

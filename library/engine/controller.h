@@ -23,6 +23,7 @@
 namespace zel {
 
 class TKvSerial;
+class KvVal;
 
 // Interface kinds.
 constexpr int kInterfaceSerial = 1;
@@ -231,6 +232,13 @@ public:
     bool KvCBuildGetStatusString();
     // Copy of templ with every "%d" replaced by axisIndex + 1.
     static std::string KvCExpandAxisNumber(const std::string& templ, int axisIndex);
+
+    // The command validator: created by the first model selection that finds
+    // QUBRACOM.DAT in the current directory, its table reloaded at every
+    // model selection after that.
+    std::unique_ptr<KvVal> pCValidator;
+    // Set once a command table has been read: ExecuteCommand validates only then.
+    bool bCTableLoaded = false;
 };
 
 }  // namespace zel

@@ -2,6 +2,7 @@
 // mask of the command table and the default connect texts.
 #include "engine/controller.h"
 #include "support/protocol_log.h"
+#include "validation/kv_val.h"
 
 namespace zel {
 
@@ -40,14 +41,23 @@ const char* const kDefaultConnectReply = "0\r\n0\r\n";
 void TController::KvCSetControllerType(int modelId) {
     KvGProtLog("[TController%d::KvCSetControllerType(), tId=%d]\r\n", nCNumber, modelId, kLogTrace);
     ucCType = static_cast<uint8_t>(modelId);
+    // The validator exists once a command table has been seen.
+    if (!pCValidator && KvVal::TableFileExists()) pCValidator = std::make_unique<KvVal>();
     // Ids outside the table take the settings of model 0.
     const ModelEntry& model = kModels[(modelId >= 1 && modelId <= 6) ? modelId : 0];
     ucCCmdSet = static_cast<uint8_t>((ucCCmdSet & ~(kCmdSetMulti | kCmdSetSingle)) | model.cmdSet);
     nCDecimals = model.decimals;
     nCModelMask = model.modelMask;
+    if (pCValidator) pCValidator->SetModelMask(nCModelMask);
     KvGProtLog(model.logLine, kLogTrace);
     nCPosDecimals = nCDecimals;
     nCLimitDecimals = nCDecimals;
+    // The table holds the selected model's commands only: read it again. A
+    // table that cannot be opened now leaves the one read before.
+    if (pCValidator) {
+        if (pCValidator->Load()) bCTableLoaded = true;
+        KvGProtLog("[TController::KvCSetControllerType(), using QUBRACOM.DAT]\r\n", kLogTrace);
+    }
     KvCBuildGetStatusString();
     KvGProtLog("[TController%d::KvCSetControllerType() done]\r\n", nCNumber, kLogTrace);
 }

@@ -5,9 +5,11 @@
 #include "support/library_state.h"
 #include "support/number_text.h"
 #include "support/protocol_log.h"
+#include "validation/kv_val.h"
 
 #include <zelcomm/zelcomm.h>
 
+#include <cstring>
 #include <exception>
 
 using namespace zel;
@@ -24,6 +26,7 @@ enum CallSite {
     kSiteExecuteNoTable = 103,
     kSiteExecuteFailed = 104,
     kSiteExecuteLines = 105,
+    kSiteExecuteInvalid = 106,
 };
 
 }  // namespace
@@ -53,9 +56,34 @@ int zel::ExecuteCommandInternal(const char* command, int lines, char* reply, siz
         return ZelReturn(g.lastApiError, kSiteExecuteNoBuffer);
     }
     if (lines == -1) {
-        // Validation against the command table: no table is loaded yet.
-        g.lastApiError = ZEL_ERR_NO_COMMAND_TABLE;
-        return ZelReturn(g.lastApiError, kSiteExecuteNoTable);
+        // Validation against the command table, which also tells the reply lines.
+        if (!c->pCValidator || !c->bCTableLoaded) {
+            g.lastApiError = ZEL_ERR_NO_COMMAND_TABLE;
+            return ZelReturn(g.lastApiError, kSiteExecuteNoTable);
+        }
+        char copy[kDefaultReplySize];
+        const size_t length = ::strnlen(command, sizeof copy);
+        KvGProtLog("[ZelComm.dll-ExecuteCommand(), Validating(%s,%d)]\r\n", command, c->AxesCount(), kLogError);
+        int replyLines = 0;
+        int errorIndex = -1;
+        char errorText[kDefaultReplySize] = "";
+        int result = kValTooManyArguments;  // a command the copy cannot hold is refused
+        if (length < sizeof copy) {
+            std::memcpy(copy, command, length + 1);
+            result = QCValidate(copy, static_cast<int>(sizeof copy), c->AxesCount(), &replyLines, errorText,
+                                &errorIndex);
+        }
+        if (result != kValOk) {
+            KvGProtLog("[ZelComm.dll-ExecuteCommand(), Validate command error %d]\r\n", result, kLogError);
+            g.lastApiError = result | ZEL_ERR_VALIDATION;
+            return ZelReturn(g.lastApiError, kSiteExecuteInvalid);
+        }
+        // The table's count must fit the control word as well.
+        if (replyLines < 0 || replyLines > 255) {
+            g.lastApiError = ZEL_ERR_PARAMETER;
+            return ZelReturn(g.lastApiError, kSiteExecuteLines);
+        }
+        lines = replyLines;
     }
     if (c->unCWaitMode != s.waitMode) c->KvCSetWaitMode(s.waitMode);
     const unsigned controlWord = (static_cast<unsigned>(lines) << 24) | 0x20006u;

@@ -116,26 +116,15 @@ bool TKvSerial::OpenIt() {
 
     // 5. Open the device exclusively.
     const std::string path = PortDevicePath(nPort);
+    const std::string where = std::string(name) + " (" + path + ")";
     PortError error = PortError::kNone;
     const int connectTimeout = pOwner && pOwner->nCLongTimeout > 0 ? pOwner->nCLongTimeout : 5000;
     std::shared_ptr<SerialPort> port = SerialPort::Open(path, error, connectTimeout);
     if (!port) {
         const std::string why = std::string(PortErrorName(error)) + ", " + SystemErrorText(LastError());
-        KvGProtLog("[TKvSerial::OpenIt(), %s: %s]\r\n", path.c_str(), why.c_str(), kLogError);
+        KvGProtLog("[TKvSerial::OpenIt(), %s: %s]\r\n", where.c_str(), why.c_str(), kLogError);
     }
-    {
-        std::lock_guard<std::mutex> lock(portLock_);
-        port_ = port;
-    }
-    hPort = port ? port->Fd() : -1;
-    rxQueue_.Clear();
-    rxQueue_.TakeErrors();
-    SerialCounters counters;
-    countersKept_ = port && port->Counters(counters);
-    lastOverrun_ = counters.overrun;
-    lastBufferOverrun_ = counters.bufferOverrun;
-    lastParity_ = counters.parity;
-    portEventMask_ = 0;
+    InstallPort(port);
 
     // 6.-8. What the port offers and is set to, its event mask, time-outs.
     if (ProtocolOn()) {
@@ -155,7 +144,7 @@ bool TKvSerial::OpenIt() {
         s.xoffChar = ucXoffChar;
         if (!port->Configure(s, error)) {
             const std::string why = std::string(PortErrorName(error)) + ", " + SystemErrorText(LastError());
-            KvGProtLog("[TKvSerial::OpenIt(), %s: %s]\r\n", path.c_str(), why.c_str(), kLogError);
+            KvGProtLog("[TKvSerial::OpenIt(), %s: %s]\r\n", where.c_str(), why.c_str(), kLogError);
             port.reset();
             std::lock_guard<std::mutex> lock(portLock_);
             port_.reset();
@@ -164,17 +153,37 @@ bool TKvSerial::OpenIt() {
     }
     // 11.
     if (ProtocolOn()) KvSProtCommState();
+    return FinishOpening(port != nullptr);
+}
+
+void TKvSerial::InstallPort(const std::shared_ptr<SerialPort>& port) {
+    {
+        std::lock_guard<std::mutex> lock(portLock_);
+        port_ = port;
+    }
+    hPort = port ? port->Fd() : -1;
+    rxQueue_.Clear();
+    rxQueue_.TakeErrors();
+    SerialCounters counters;
+    countersKept_ = port && port->Counters(counters);
+    lastOverrun_ = counters.overrun;
+    lastBufferOverrun_ = counters.bufferOverrun;
+    lastParity_ = counters.parity;
+    portEventMask_ = 0;
+}
+
+bool TKvSerial::FinishOpening(bool portOpen) {
     // 12. Event character, break and line error.
-    if (port) {
+    if (portOpen) {
         unEventMask = kDefaultEventMask;
         if (!(unWaitMode & ZEL_WAIT_MASK_IN_THREAD)) portEventMask_ = unEventMask.load();
     }
     // 13.
     ProtEventMaskAndTimeouts();
     // 14.
-    if (TestPointSet(kTpOpenNoThread)) return port != nullptr;
+    if (TestPointSet(kTpOpenNoThread)) return portOpen;
     // 15.
-    if (port) {
+    if (portOpen) {
         threadReading_ = true;
         pSerThread = std::make_unique<TSerThread>(this);
         hasEventThread_ = true;
@@ -182,11 +191,19 @@ bool TKvSerial::OpenIt() {
                    static_cast<int>(reinterpret_cast<uintptr_t>(pSerThread.get())), kLogTrace);
     }
     // 16.
-    if ((unWaitMode & ZEL_WAIT_REPLY_THREAD) && port)
+    if ((unWaitMode & ZEL_WAIT_REPLY_THREAD) && portOpen)
         ReplaceWaitForReplyThread(std::make_unique<TWaitForReplyThread>(this));
     // 17.
-    bActive = port != nullptr;
-    return bActive;
+    bActive = portOpen;
+    return portOpen;
+}
+
+bool TKvSerial::AttachPort(std::shared_ptr<SerialPort> port) {
+    if (bActive || !port) return false;
+    for (auto& t : endingThreads_) t.reset();
+    endingThreads_.clear();
+    InstallPort(port);
+    return FinishOpening(true);
 }
 
 void TKvSerial::CloseIt() {

@@ -73,6 +73,11 @@ public:
     void SetActive(bool active);
     void SetPort(int n);
 
+    // Serves a port that is open already (a line a tool or test made
+    // itself) as OpenIt serves the configured device: event thread, event
+    // mask, wait-for-reply thread. False when active or without a port.
+    bool AttachPort(std::shared_ptr<SerialPort> port);
+
     // The wait-for-reply thread (created by OpenIt with wait-mode bit
     // 0x40000, or installed by the self-test); null when there is none.
     TWaitForReplyThread* WaitForReplyThread() const;
@@ -138,6 +143,8 @@ public:
 
 private:
     int TimeoutMs() const;
+    void InstallPort(const std::shared_ptr<SerialPort>& port);
+    bool FinishOpening(bool portOpen);
     void ProtCommProperties();
     void KvSProtCommState();
     void ProtEventMaskAndTimeouts();

@@ -10,8 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <climits>
 #include <cstring>
+#include <langinfo.h>
+#include <locale.h>
+#include <memory>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -543,6 +547,73 @@ TEST_F(AxisCallTest, LimitsTakeTheirDecimalsFromTheReply) {
 
     Answer("-1.5 10.25\r\n-2\r\n");  // one value short
     EXPECT_EQ(GetLimits(l1, h1, l2, h2, nullptr, nullptr, nullptr, nullptr), ZEL_ERR_REPLY_NUMBER);
+}
+
+// ---- A system whose decimal separator is a comma ----------------------------
+
+// The first installed locale with a decimal comma, or empty.
+std::string CommaLocale() {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "de_DE", "fr_FR"}) {
+        locale_t loc = ::newlocale(LC_NUMERIC_MASK, name, static_cast<locale_t>(0));
+        if (!loc) continue;
+        const bool comma = ::nl_langinfo_l(RADIXCHAR, loc)[0] == ',';
+        ::freelocale(loc);
+        if (comma) return name;
+    }
+    return std::string();
+}
+
+class CommaSystemTest : public AxisCallTest {
+protected:
+    void SetUp() override {
+        if (comma_.empty()) GTEST_SKIP() << "no locale with a decimal comma is installed";
+        env_ = std::make_unique<zeltest::ScopedEnv>("LC_ALL", comma_.c_str());
+        Load(nullptr);
+    }
+    void TearDown() override {
+        AxisCallTest::TearDown();
+        env_.reset();
+    }
+    std::string comma_ = CommaLocale();
+    std::unique_ptr<zeltest::ScopedEnv> env_;
+};
+
+TEST_F(CommaSystemTest, PositionsAndLimitsUseTheSystemSeparator) {
+    Connect(1, 3);
+    char a[256], b[256], c[256];
+    Answer("10.00000 20.5 30\r\n");
+    ASSERT_EQ(GetPos(a, b, c, nullptr), 0);
+    EXPECT_EQ((Lines{a, b, c}), (Lines{"10,0", "20,5", "30,0"}));
+    Answer("-1.25 1\r\n-2 2\r\n0 3.5\r\n");  // one decimal, from 3.5
+    char l[3][256], h[3][256];
+    ASSERT_EQ(GetLimits(l[0], h[0], l[1], h[1], l[2], h[2], nullptr, nullptr), 0);
+    EXPECT_EQ((Lines{l[0], h[0], l[2], h[2]}), (Lines{"-1,3", "1,0", "0,0", "3,5"}));
+}
+
+TEST_F(CommaSystemTest, NumberTextsWithEitherSeparatorGoOutWithAPoint) {
+    Connect(1, 2);
+    EXPECT_EQ(SetVelocity("2,5"), 0);
+    EXPECT_EQ(SetAcceleration("2.5"), 0);
+    EXPECT_EQ(MoveRelative("1,5", "-0.5", nullptr, nullptr), 0);
+    EXPECT_EQ(line_->Sent(), (Lines{"2.5 setvel\r\n", "2.5 setaccel\r\n", "1.5 -0.5 r\r\n"}));
+}
+
+TEST_F(AxisCallTest, FormattingDoesNotFollowTheProcessLocale) {
+    const std::string comma = CommaLocale();
+    if (comma.empty()) GTEST_SKIP() << "no locale with a decimal comma is installed";
+    Connect(1, 2);
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    ASSERT_NE(std::setlocale(LC_NUMERIC, comma.c_str()), nullptr);
+    char a[256], b[256];
+    Answer("1.25 -2.5\r\n");
+    const int code = GetPos(a, b, nullptr, nullptr);
+    const int move = MoveAbsoluteA("7.75", 1) | MoveAbsoluteA("0,5", 2);
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    ASSERT_EQ(code, 0);
+    // One decimal, from the last token; rounded half away from zero.
+    EXPECT_EQ((Lines{a, b}), (Lines{"1.3", "-2.5"}));
+    EXPECT_EQ(move, 0);
+    EXPECT_EQ(line_->Sent().back(), "7.75 0.5 m\r\n");
 }
 
 // ---- Failures of the command --------------------------------------------
