@@ -482,8 +482,7 @@ int SerialPort::Read(char* data, int capacity, PortError& error) {
             // A terminal with VMIN 0 and VTIME 0 returns 0 when nothing
             // waits; a stream returns 0 only at its end.
             if (!terminal_) {
-                Fail(EPIPE, true, &error);
-                error = PortError::kDeviceLost;
+                Fail(EPIPE, true, &error);  // the peer has gone
                 return -1;
             }
             return 0;

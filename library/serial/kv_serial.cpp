@@ -367,6 +367,8 @@ unsigned TKvSerial::PullInput(SerialPort& port, bool& readFailed, int& got) {
         }
         if (n == 0) break;
         raw.append(chunk, static_cast<size_t>(n));
+        // A short read took everything there was; more wakes the next poll.
+        if (static_cast<size_t>(n) < sizeof chunk) break;
     }
     got = static_cast<int>(raw.size());
     unsigned events = 0;

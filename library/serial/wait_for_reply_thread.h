@@ -19,7 +19,6 @@
 #include "platform/zel_event.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <stdexcept>

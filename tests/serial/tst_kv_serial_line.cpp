@@ -4,7 +4,11 @@
 #include "serial/serial_line_fixture.h"
 #include "serial/wait_for_reply_thread.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -204,6 +208,37 @@ TEST_F(KvSerialLine, AWaitThroughTheWaitForReplyThreadEndsOnTheReplyOrOnClose) {
     EXPECT_TRUE(S().WaitForReplyThread()->Aborted());
     ASSERT_TRUE(S().OpenIt());
     EXPECT_FALSE(S().WaitForReplyThread()->Aborted()) << "a new opening, a new thread";
+}
+
+// A [Ports] value tcp://host:port reaches a controller behind a serial
+// device server; replies and a vanished server are handled as on a line.
+TEST_F(KvSerialLine, ServesANetworkPortLikeALine) {
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&a), len), 0);
+    ASSERT_EQ(::listen(server, 1), 0);
+    ASSERT_EQ(::getsockname(server, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    dir_.Write("ZELCOMM.INI", "[Ports]\nCOM1=tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "\n");
+    zel::ResetConfigPath();
+    zel::ResetPortMapping();
+    ASSERT_TRUE(S().OpenIt());
+    const int peer = ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(peer, 0);
+    int written;
+    ASSERT_TRUE(S().TransmitText("ge\r\n", 1, written));
+    char buf[16];
+    ASSERT_EQ(::recv(peer, buf, sizeof buf, 0), 4);
+    ASSERT_EQ(::send(peer, "0\r\n", 3, 0), 3);
+    ASSERT_TRUE(WaitUntil([&] { return C().Reply() == "0\r\n"; })) << C().Reply();
+    ::close(peer);
+    ASSERT_TRUE(WaitUntil([&] { return Count(ZEL_ERR_LINE_ERROR) == 1; }));
+    Settle(50);
+    EXPECT_EQ(Count(ZEL_ERR_LINE_ERROR), 1);
+    S().CloseIt();
+    ::close(server);
 }
 
 }  // namespace

@@ -9,9 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -266,6 +268,28 @@ TEST(Lookup, CommandsLongerThan260CharactersAreRefusedUnchanged) {
     for (int i = 0; i < 1000; ++i) thousandTokens += "1,5 ";
     thousandTokens += "m";
     Check(val, Case{thousandTokens.c_str(), 3, 4, 0, thousandTokens.c_str(), nullptr, -1});
+}
+
+TEST(Lookup, RandomCommandsGiveAResultOfTheTable) {
+    const int results[] = {1, 2, 3, 4, 5, 6, 7, 8, 24, 26};
+    std::mt19937 random(4711);
+    static const char kPieces[] = "0123456789+-.,eE[]; \tmpsvgetlimitnstalignQq";
+    for (int round = 0; round < 3000; ++round) {
+        std::string command;
+        const int length = static_cast<int>(random() % 300);
+        for (int i = 0; i < length; ++i)
+            command += (random() % 8 == 0) ? static_cast<char>(random() % 256) : kPieces[random() % (sizeof kPieces - 1)];
+        const KvVal& val = SampleValidator(round % 2 ? KvVal::kMaskSingleAxis : KvVal::kMaskModel0);
+        const std::string original = command;
+        const zel::KvValOutcome o = val.Validate(command, static_cast<int>(random() % 6), 2.0);
+        EXPECT_NE(std::find(std::begin(results), std::end(results), o.result), std::end(results)) << original;
+        if (original.size() > KvVal::kMaxCommandLength) {
+            EXPECT_EQ(command, original);
+        } else {
+            EXPECT_EQ(command.find_first_of("\t"), std::string::npos) << original;
+            EXPECT_EQ(command.find("  "), std::string::npos) << original;
+        }
+    }
 }
 
 // ---- The exported call --------------------------------------------------------
