@@ -43,6 +43,9 @@ TController::TController(int number) {
 
 TController::~TController() {
     KvGProtLog("[TController%d::~TController()]\r\n", nCNumber, kLogTrace);
+    // Stop the port's threads while the serial object is still reachable
+    // through pCSerial: the event thread reads it until it has ended.
+    if (pCSerial) pCSerial->CloseIt();
     pCSerial.reset();
     pCLastCommand.reset();
     pCAxes.clear();

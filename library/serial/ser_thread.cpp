@@ -121,6 +121,7 @@ bool TSerThread::WaitCommEvent(unsigned& bits) {
         if (terminated_) return true;
         PortError error = PortError::kNone;
         const unsigned woke = port_->WaitForEvents(stop_, -1, !deviceLost_, error);
+        ++wakeups_;
         if (woke & kPortStopped) return true;  // as an empty event mask: no bits
         if (woke & kPortFailed) {
             const int number = LastError();

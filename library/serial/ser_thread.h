@@ -43,6 +43,9 @@ public:
     bool IsCurrentThread() const;
     // True once the device was found gone.
     bool DeviceLost() const { return deviceLost_; }
+    // How often the thread has woken from its wait for line events; a dead
+    // descriptor that kept waking it would show here as a growing count.
+    uint64_t Wakeups() const { return wakeups_; }
 
     // Hands the event character to the reply scanner of the owner.
     void KvSTOnEventChar();
@@ -61,6 +64,7 @@ private:
     std::atomic<bool> deviceLost_{false};
     int emptyWakes_ = 0;  // "readable" wake-ups in a row that found nothing
     std::atomic<bool> ended_{false};
+    std::atomic<uint64_t> wakeups_{0};
     std::mutex endedLock_;
     std::condition_variable endedCv_;
     std::thread thread_;
