@@ -1,5 +1,7 @@
 #include "serial/kv_serial.h"
 
+#include <cstdlib>
+
 #include "engine/controller.h"
 #include "platform/zel_messages.h"
 #include "platform/zel_paths.h"
@@ -77,7 +79,10 @@ void TKvSerial::SetPort(int n) {
     if (n < 0) return;
     nPort = 0;
     if (pPortNames.empty()) return;
-    nPort = (n > static_cast<int>(pPortNames.size())) ? 1 : n;
+    // A port number the machine may have is kept as asked: opening a missing
+    // device then fails, instead of silently driving whatever sits on another
+    // port. Numbers beyond the eight ports fall back to the first one found.
+    nPort = (n > kMaxPorts) ? std::atoi(pPortNames.front().c_str() + 3) : n;
 }
 
 std::shared_ptr<SerialPort> TKvSerial::Port() const {

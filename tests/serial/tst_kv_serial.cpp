@@ -33,12 +33,12 @@ TEST_F(PortFlags, PortListHoldsThePresentPortsInOrder) {
     EXPECT_EQ(c.pCSerial->nPort, 1);
 }
 
-TEST_F(PortFlags, SetPortClampsAgainstTheListCount) {
-    Present({1, 2});
+TEST_F(PortFlags, SetPortKeepsThePortAskedForAndClampsBeyondEight) {
+    Present({2, 3});
     zel::TController c(0);
     zel::TKvSerial& s = *c.pCSerial;
     struct Step { int n; int expected; };
-    const Step steps[] = {{2, 2}, {5, 1}, {-1, 1}, {0, 0}, {2, 2}, {-100, 2}, {3, 1}};
+    const Step steps[] = {{2, 2}, {5, 5}, {-1, 5}, {0, 0}, {3, 3}, {-100, 3}, {9, 2}, {1000, 2}, {8, 8}};
     for (const Step& step : steps) {
         s.SetPort(step.n);
         EXPECT_EQ(s.nPort, step.expected) << "SetPort(" << step.n << ")";
