@@ -143,6 +143,13 @@ ZELCOMM_API int InitController(int type, int axes, int port, int baudRate,
 ZELCOMM_API int OpenController(void);
 /* Sends the disconnect string and closes the port. */
 ZELCOMM_API int CloseController(void);
+/* Shows the library version, the system and the connection state in a
+   message box. */
+ZELCOMM_API int ZelCommInfo(void);
+/* Runs built-in test `test` (1..7) when `confirm` equals it: 1 a short
+   conversation, 2 an unknown command, 3 a 20 s time-out (leaves the time-out
+   at 200 ms), 4..6 the wait-for-reply thread, 7 its abort. */
+ZELCOMM_API int ZelCommTest(int reserved, int test, int confirm);
 /* Resets the port: ends a pending wait, drains and discards the input,
    clears line errors and the reply. */
 ZELCOMM_API int ResetComm(void);

@@ -8,6 +8,7 @@
 #include "platform/zel_system.h"
 #include "serial/kv_serial.h"
 #include "serial/port_enumeration.h"
+#include "serial/wait_for_reply_thread.h"
 #include "support/error_report.h"
 #include "support/library_state.h"
 #include "support/protocol_log.h"
@@ -154,6 +155,15 @@ void KvCleanupDll() {
                 // Disconnecting: the port is closed with its threads.
                 c->KvCDisconnect(0);
                 KvGProtLog("[TKvSerial::CloseIt(), WaitForReplyThread->Waiting?]\r\n", kLogTrace);
+                TWaitForReplyThread* thread = c->pCSerial ? c->pCSerial->WaitForReplyThread() : nullptr;
+                if (thread && thread->Running()) {
+                    KvGProtLog("[TKvSerial::CloseIt(), WaitForReplyThread->AbortThread()...]\r\n", kLogTrace);
+                    thread->AbortThread();
+                    LogDispatchedMessages(
+                        "[KvCleanupDll(), PeekMessage() returned\nHWND=0x%x, Message=0x%x, LParam=0x%x, "
+                        "WParam=0x%x]\r\n");
+                    KvGProtLog("[TKvSerial::CloseIt(), WaitForReplyThread->AbortThread() done]\r\n", kLogTrace);
+                }
             } catch (const std::exception& e) {
                 ReportUnloadException(e.what());
             }

@@ -1,0 +1,90 @@
+// The command table reader: the input is written to a file and read as
+// QUBRACOM.DAT for a multi-axis and the single-axis model mask. Every entry
+// read must be well formed, and each is then used to validate a command
+// built from it, so that tables of any shape drive the validator too.
+#include "fuzz_support.h"
+
+#include "validation/kv_val.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+using namespace zelfuzz;
+
+namespace {
+
+// The input as a file, written again for every run.
+struct TableFile {
+    TableFile() {
+        char name[] = "/tmp/zelcomm-fuzz-table-XXXXXX";
+        const int fd = ::mkstemp(name);
+        FUZZ_CHECK(fd >= 0);
+        ::close(fd);
+        path = name;
+    }
+    ~TableFile() { ::unlink(path.c_str()); }
+    void Write(const uint8_t* data, size_t size) {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        FUZZ_CHECK(file != nullptr);
+        FUZZ_CHECK(std::fwrite(data, 1, size, file) == size);
+        std::fclose(file);
+    }
+    std::string path;
+};
+
+bool ValidResult(int result) {
+    switch (result) {
+    case zel::kValOk: case zel::kValUnknownCommand: case zel::kValTooFewArguments:
+    case zel::kValTooManyArguments: case zel::kValWrongType: case zel::kValBelowRange:
+    case zel::kValAboveRange: case zel::kValNotInList: case zel::kValBadCharacter:
+    case zel::kValWrongAxisCount:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CheckEntry(const zel::KvValEntry& e) {
+    FUZZ_CHECK(!e.name.empty() && e.name.size() <= zel::KvVal::kMaxNameLength);
+    FUZZ_CHECK(e.argCount >= 0 && e.argCount <= zel::KvVal::kMaxArguments);
+    FUZZ_CHECK(static_cast<long long>(e.argCNoDepOnDim) + e.argCDepOnDim == e.argCount);
+    FUZZ_CHECK(e.args.size() == static_cast<size_t>(e.argCount));
+    for (const zel::KvValArgument& arg : e.args) {
+        FUZZ_CHECK(arg.list1.size() <= zel::KvVal::kMaxListItems);
+        FUZZ_CHECK(arg.list2.size() <= zel::KvVal::kMaxListItems);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static TableFile file;
+    static bool quiet = (InstallQuietBoxes(), true);
+    (void)quiet;
+    file.Write(data, size);
+
+    for (int mask : {zel::KvVal::kMaskModel0, zel::KvVal::kMaskSingleAxis}) {
+        zel::KvVal val;
+        val.SetModelMask(mask);
+        FUZZ_CHECK(val.LoadFile(file.path));
+        size_t checked = 0;
+        for (const zel::KvValEntry& e : val.Entries()) {
+            CheckEntry(e);
+            FUZZ_CHECK((e.modelMask & mask) != 0);
+            if (++checked > 32) continue;
+            // The entry's command with "1" for every argument, on the axis
+            // count it names (or 3), and the bare command word.
+            std::string command;
+            for (int i = 0; i < e.argCount; ++i) command += "1 ";
+            command += e.name;
+            const int axes = (e.nDim > 0 && e.nDim <= 4) ? e.nDim : 3;
+            for (std::string text : {command, e.name}) {
+                const zel::KvValOutcome o = val.Validate(text, axes, 1.0);
+                FUZZ_CHECK(ValidResult(o.result));
+                FUZZ_CHECK(o.errorIndex >= -1 && o.errorIndex <= e.argCount);
+            }
+        }
+    }
+    return 0;
+}
