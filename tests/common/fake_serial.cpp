@@ -40,7 +40,13 @@ bool FakeSerial::OpenIt() {
     return true;
 }
 
-void FakeSerial::CloseIt() { bActive = false; }
+void FakeSerial::CloseIt() {
+    // Like the real port's close: no delivery runs once it has returned.
+    std::unique_lock<std::mutex> lock(mutex_);
+    pendingDeliveries_.clear();
+    cv_.wait(lock, [this] { return !delivering_; });
+    bActive = false;
+}
 
 bool FakeSerial::TransmitText(const std::string& text, int expectedLines, int& written) {
     written = 0;
@@ -114,11 +120,14 @@ void FakeSerial::Worker() {
         if (stop_) return;
         std::string part = pendingDeliveries_.front();
         pendingDeliveries_.pop_front();
+        delivering_ = true;
         lock.unlock();
         // A little later than the transmission, as a real line would answer.
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         Deliver(part);
         lock.lock();
+        delivering_ = false;
+        cv_.notify_all();
     }
 }
 

@@ -61,6 +61,7 @@ private:
     std::string input_;
     std::vector<std::string> sent_;
     bool stop_ = false;
+    bool delivering_ = false;
     std::thread worker_;
 };
 
