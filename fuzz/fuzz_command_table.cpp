@@ -62,8 +62,8 @@ void CheckEntry(const zel::KvValEntry& e) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static TableFile file;
-    static bool quiet = (InstallQuietBoxes(), true);
-    (void)quiet;
+    static const bool prepared = (Prepare(), true);
+    (void)prepared;
     file.Write(data, size);
 
     for (int mask : {zel::KvVal::kMaskModel0, zel::KvVal::kMaskSingleAxis}) {

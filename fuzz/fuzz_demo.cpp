@@ -17,8 +17,8 @@
 using namespace zelfuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool quiet = (InstallQuietBoxes(), true);
-    (void)quiet;
+    static const bool prepared = (Prepare(), true);
+    (void)prepared;
     Input in(data, size);
     const uint8_t b0 = in.Byte(), baud = in.Byte();
     uint32_t start = 0;

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const int kModels[] = {ZEL_TYPE_DEFAULT, ZEL_TYPE_VARNE_PC, ZEL_TYPE_ULMETA, ZEL_TYPE_PRUSK};
     static std::unique_ptr<zel::TController> controllers[4];
     if (!controllers[0]) {
-        InstallQuietBoxes();
+        Prepare();
         for (int i = 0; i < 4; ++i) controllers[i] = MakeController(kModels[i], 0);
     }
     Input in(data, size);

@@ -35,7 +35,7 @@ const unsigned kWaitWords[] = {0x20, 0x40, 0x80, 0x0, 0x200, 0x400, 0x4000, 0x80
 
 struct Fixture {
     Fixture() {
-        InstallQuietBoxes();
+        Prepare();
         controller = std::make_unique<zel::TController>(0);
         auto owned = std::make_unique<ChunkLine>(controller.get());
         line = owned.get();

@@ -5,6 +5,7 @@
 
 #include "engine/controller.h"
 #include "platform/zel_messages.h"
+#include "support/protocol_log.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,8 +15,6 @@
 #include <string>
 #include <vector>
 
-namespace zelfuzz {
-
 // Aborts with a message: libFuzzer saves the input as a crash.
 #define FUZZ_CHECK(condition)                                                              \
     do {                                                                                   \
@@ -24,6 +23,8 @@ namespace zelfuzz {
             std::abort();                                                                  \
         }                                                                                  \
     } while (0)
+
+namespace zelfuzz {
 
 // Reads an input front to back: control bytes first, the rest as text.
 class Input {
@@ -62,7 +63,16 @@ inline std::vector<std::string> Split(const std::string& text, char separator) {
 // Message boxes answer `gAnswer` silently instead of writing to stderr.
 inline int gAnswer = 0;
 inline int QuietBox(void*, ZelWindow, const char*, const char*, unsigned) { return gAnswer; }
-inline void InstallQuietBoxes() { zel::SetMessageBoxHandler(QuietBox, nullptr); }
+
+// Every target runs with silent message boxes and with the diagnostic
+// protocol on for every line class: the lines are formatted (hostile texts
+// go through the log's bounds) but, with output flag 2, written nowhere.
+inline void Prepare() {
+    zel::SetMessageBoxHandler(QuietBox, nullptr);
+    constexpr int kEveryClass = zel::kLogEnd | zel::kLogData | zel::kLogDefault16 | zel::kLogError |
+                                zel::kLogTrace | zel::kLogTickPrefix;
+    if (!zel::ProtocolOn()) zel::KvDiagProtSetupFile(true, kEveryClass, 2);
+}
 
 // The controller types of InitController, by index (wraps).
 inline int TypeBit(unsigned index) {

@@ -22,7 +22,7 @@ constexpr unsigned char kGuardByte = 0xA5;
 
 struct Fixture {
     Fixture() {
-        InstallQuietBoxes();
+        Prepare();
         auto& slot = zel::Interface().controller;
         slot = std::make_unique<zel::TController>(0);
         for (int i = 0; i < 2; ++i) {

@@ -32,6 +32,10 @@ bool EndsWith(const std::string& text, const std::string& tail) {
 // True once the tick count has passed the deadline (wrapping arithmetic).
 bool Passed(uint32_t now, uint32_t deadline) { return static_cast<int32_t>(now - deadline) > 0; }
 
+// True once the tick count has reached the deadline. A wait that ran out its
+// whole time-out may end within the deadline's own millisecond.
+bool Reached(uint32_t now, uint32_t deadline) { return static_cast<int32_t>(now - deadline) >= 0; }
+
 uint32_t Remaining(uint32_t now, uint32_t deadline) {
     return Passed(now, deadline) ? 0 : deadline - now;
 }
@@ -89,6 +93,12 @@ bool TController::KvCExecuteCommand(const std::string& text, unsigned controlWor
     KvGProtLog("[TController%d::KvCExecuteCommand(0x%.08x)]\r\n", nCNumber, static_cast<int>(controlWord),
                kLogTrace);
     LibraryState& s = State();
+    // The scanner sets the completion flag of the previous command before it
+    // sets or pulses that command's events; its caller may have returned in
+    // between. Let that scan finish before this command clears the flag and
+    // the events, or its late signal would end this command's wait before
+    // the reply (found as "complete" = false: a lost reply).
+    { std::lock_guard<std::mutex> scan(mCScanLock); }
     nCLastError = 0;
     bool result = true;
     bCReplyComplete = false;
@@ -182,6 +192,8 @@ bool TController::KvCExecuteCommand(const std::string& text, unsigned controlWor
 
     pCWakeup->Reset();
     pCTEvent->Reset();
+    // A set left by the previous command's late signal (see above).
+    if (hCEvent) hCEvent->Reset();
     if (nCInterface == kInterfaceDemo) {
         if (snapshot != 4) snapshot = 1;
         KvCProcessDemoCommand(line, expectedLines, snapshot);
@@ -236,7 +248,7 @@ bool TController::KvCExecuteCommand(const std::string& text, unsigned controlWor
         // the time-out passed; the outcome is judged like any other wait.
         if (!ran && !IsVReplyComplete())
             waitResult = kWaitFailed;
-        else if (IsVReplyComplete() || !armed || !Passed(TickCount(), dwCDeadline))
+        else if (IsVReplyComplete() || !armed || !Reached(TickCount(), dwCDeadline))
             waitResult = kWaitObject0;
         else
             waitResult = kWaitTimeout;
@@ -345,7 +357,12 @@ bool TController::KvCExecuteCommand(const std::string& text, unsigned controlWor
             sCRawReply = sCReply;
             KvTrimText(sCReply);
             KvSetDecSep(sCReply, s.decSepMode, s.decSepChar);
-            result = true;
+            // A break or line error during the command also releases its
+            // wait (KvCOnBreak and KvCOnError mark the reply complete), for
+            // instance when the controller has gone: what is held then is no
+            // finished reply, and the command fails with that code.
+            const int lineEvent = nCLastError;
+            result = lineEvent != ZEL_ERR_BREAK && lineEvent != ZEL_ERR_LINE_ERROR;
         } else {
             bCWaitingForReply = false;
             result = false;

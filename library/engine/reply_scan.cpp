@@ -12,6 +12,13 @@
 
 namespace zel {
 
+namespace {
+// The most received text the reply holds. Text that nobody collects (a
+// controller talking unasked, line after line) must not grow it without
+// bound: beyond this the oldest is dropped, as the receive queue does.
+constexpr size_t kMaxHeldReply = TReceiveQueue::kDefaultCapacity;
+}  // namespace
+
 std::string TController::KvCReadReceived() {
     if (nCInterface != kInterfaceSerial || !pCSerial) return std::string();
     int count = 0;
@@ -42,6 +49,7 @@ void TController::KvCOnEventChar() {
         std::lock_guard<std::mutex> lock(mCReplyLock);
         KvGProtLog("[TController::In=%s+%s]\r\n", sCReply.c_str(), received.c_str(), kLogTrace);
         sCReply += received;
+        if (sCReply.size() > kMaxHeldReply) sCReply.erase(0, sCReply.size() - kMaxHeldReply);
         if (!expected.empty()) {
             const size_t at = sCReply.find(expected);
             if (at != std::string::npos) {
@@ -134,7 +142,13 @@ void TController::KvCSetSignalState() {
 namespace {
 void ReportLineEvent(TController& c, int code) {
     c.nCLastError = code;
-    if (c.bCWaitingForReply) c.KvCSetSignalState();
+    {
+        // Signalled under the scan lock like a reply, so that a command
+        // starting meanwhile waits for the signal to be out (see
+        // KvCExecuteCommand).
+        std::lock_guard<std::mutex> scan(c.mCScanLock);
+        if (c.bCWaitingForReply) c.KvCSetSignalState();
+    }
     PostMessage(c.hCWnd, c.unCMessage, code, 0);
 }
 }  // namespace
