@@ -1,8 +1,8 @@
 // The identify check and the switch words of the identify reply, for the
 // multi-axis models (Default, Varne-PC, Ulmeta) and a single-axis model.
 //
-// Input: [model] [axes|axis index|answer to the model question] then the
-//        identify reply.
+// Input: [model] [axes + 8 * (axis index + 1) + 128 * "no" to the model
+//        question] then the identify reply.
 #include "fuzz_support.h"
 
 #include "support/library_state.h"
@@ -28,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in(data, size);
     const uint8_t model = in.Byte(), b1 = in.Byte();
     zel::TController& c = *controllers[model % 4];
-    const int axes = b1 % 5;
-    const int axisIndex = static_cast<int>((b1 >> 3) % 6) - 1;
+    const int axes = (b1 & 7) % 5;
+    const int axisIndex = static_cast<int>(((b1 >> 3) & 0x0F) % 6) - 1;
     gAnswer = (b1 & 0x80) ? ZEL_IDNO : ZEL_IDYES;
     ResetAxes(c, axes);
     c.sCIdentify.clear();

@@ -3,7 +3,8 @@
 // chunk (whatever the signal mode says), then every scan code reads numbers
 // from it into the axes and the version reply is saved.
 //
-// Input: [axes|signal mode] [flags] [user separator] [axis index|lines]
+// Input: [axes + 8 * signal mode] [flags] [user separator]
+//        [axis index + 1 + 16 * expected lines]
 //        then chunks separated by 0xFE; with flag 0x10 the first chunk is
 //        the expected reply text.
 #include "fuzz_support.h"
@@ -61,10 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.decSepChar = static_cast<char>(user);
     f.line->eventThread = (flags & 8) == 0;
 
-    ResetAxes(c, b0 % 5);
+    ResetAxes(c, (b0 & 7) % 5);
     c.nCPosDecimals = c.nCLimitDecimals = 5;
     c.KvCSetWaitMode(kWaitWords[(b0 >> 3) & 7]);
-    const int axisIndex = static_cast<int>(b3 % 6) - 1;
+    const int axisIndex = static_cast<int>((b3 & 0x0F) % 6) - 1;
 
     std::vector<std::string> chunks = Split(in.Rest(), '\xFE');
     std::string expected;

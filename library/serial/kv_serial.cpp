@@ -49,7 +49,6 @@ TKvSerial::TKvSerial(TController* owner) : pOwner(owner) {
         if (PortPresentFlag(i)) pPortNames.push_back("COM" + std::to_string(i + 1));
     nPort = pPortNames.empty() ? 0 : 1;
     bXonXoff = DefaultXonXoff();
-    receiveBuffer.assign(1024, '\0');
 }
 
 TKvSerial::~TKvSerial() {
@@ -448,7 +447,9 @@ bool TKvSerial::TransmitText(const std::string& text, int expectedLines, int& wr
 
 std::string TKvSerial::ReceiveText(int& count) {
     count = 0;
-    std::fill(receiveBuffer.begin(), receiveBuffer.end(), '\0');
+    // The text of one read. On the stack: the event thread's reply scanner
+    // and a port reset on the caller's thread may both read at once.
+    char buffer[1024];
     KvGProtLog("[TKvSerial::ReceiveText(), Mode=%d]\r\n", static_cast<int>(unLineMode), kLogTrace);
     std::string text;
     bool ok = false;
@@ -457,9 +458,9 @@ std::string TKvSerial::ReceiveText(int& count) {
         KvGProtLog("[TKvSerial::GetBufRec=%d]\r\n", waiting, kLogTrace);
         if (waiting > 0) {
             const int want = waiting < 1023 ? waiting : 1023;
-            const int got = ReadBuffer(receiveBuffer.data(), want);
+            const int got = ReadBuffer(buffer, want);
             if (got > 0) {
-                text.assign(receiveBuffer.data(), static_cast<size_t>(got));
+                text.assign(buffer, static_cast<size_t>(got));
                 count = got;
                 ok = true;
                 KvGProtLog("[TKvSerial::ReadFile!=0, %d read]\r\n", got, kLogTrace);
@@ -478,9 +479,14 @@ std::string TKvSerial::ReceiveText(int& count) {
 }
 
 bool TKvSerial::DataInBuffer(int& inCount, int& outCount, unsigned& errorWord) {
+    return QueryLine(inCount, &outCount, errorWord);
+}
+
+bool TKvSerial::QueryLine(int& inCount, int* outCountWanted, unsigned& errorWord) {
+    int outCount = 0;
     inCount = 0;
-    outCount = 0;
     errorWord = 0;
+    if (outCountWanted) *outCountWanted = 0;
     if (!bActive) return false;
     if (!bDemoOpen) {
         std::shared_ptr<SerialPort> port = Port();
@@ -495,9 +501,10 @@ bool TKvSerial::DataInBuffer(int& inCount, int& outCount, unsigned& errorWord) {
             PullInput(*port, readFailed, got);
         }
         inCount = static_cast<int>(rxQueue_.Size());
-        outCount = port->OutputQueued();
+        if (outCountWanted) outCount = port->OutputQueued();
         errorWord = rxQueue_.TakeErrors();
     }
+    if (outCountWanted) *outCountWanted = outCount;
     KvGProtLog("[TKvSerial::DataInBuffer ClearCommError(), In=%d, Out=%d, Error=%d]\r\n", inCount, outCount,
                static_cast<int>(errorWord), kLogTrace);
     return true;
@@ -506,7 +513,9 @@ bool TKvSerial::DataInBuffer(int& inCount, int& outCount, unsigned& errorWord) {
 int TKvSerial::GetBufRec() {
     int in = 0, out = 0;
     unsigned errors = 0;
-    DataInBuffer(in, out, errors);
+    // The reply scanner asks this for every line it reads: the output count
+    // costs a system call (TIOCOUTQ) and only the protocol shows it.
+    QueryLine(in, ProtocolOn() ? &out : nullptr, errors);
     KvGProtLog("[TKvSerial::GetBufRec returns %d]\r\n", in, kLogData);
     return in;
 }

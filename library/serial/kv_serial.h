@@ -137,7 +137,6 @@ public:
     std::atomic<unsigned> unLineMode{0};
     std::atomic<unsigned> unWaitMode{0};
     std::atomic<unsigned> unEventMask{0};
-    std::vector<char> receiveBuffer;  // 1024 bytes: the text of one read
     // The serial event thread while the port is open.
     std::unique_ptr<TSerThread> pSerThread;
 
@@ -149,6 +148,8 @@ private:
     void KvSProtCommState();
     void ProtEventMaskAndTimeouts();
     void StopEventThread();
+    // DataInBuffer; the output count only when outCount is given.
+    bool QueryLine(int& inCount, int* outCount, unsigned& errorWord);
 
     mutable std::mutex portLock_;
     std::shared_ptr<SerialPort> port_;  // guarded by portLock_

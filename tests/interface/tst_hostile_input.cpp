@@ -273,6 +273,8 @@ const char* Name(State s) {
     return "?";
 }
 
+void PrintTo(State s, std::ostream* out) { *out << Name(s); }
+
 // A line that answers every command at once with as many 600-character
 // lines as the command expects, so that every text output has more to hand
 // out than a caller's buffer holds.
