@@ -454,7 +454,6 @@ int main(int argc, char** argv) {
                     "budget < 2 %");
         peer.SetSilent(true);
         for (const WaitCase& w : cases) {
-            WriteIni(0, options.silentMs);
             Session session(w.waitWord, 0, options.silentMs);
             if (!session.Ok()) {
                 std::fprintf(stderr, "bench_serial_roundtrip: %s: could not connect\n", w.name);

@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <future>
@@ -48,7 +47,6 @@ constexpr unsigned kMessage = ZEL_MSG_DEFAULT;
 // What the controller does with the lines it receives.
 enum class Behaviour {
     kAnswer,        // answers every line (see Answer)
-    kSilent,        // reads and answers nothing
     kHalfLine,      // answers "12" without a line end
     kVanishOnLine,  // goes away as soon as a line arrives
     kDeaf,          // stops reading: the library's writes pile up
@@ -179,7 +177,6 @@ private:
             }
             return true;
         }
-        case Behaviour::kSilent:
         case Behaviour::kDeaf:
             return true;
         }
@@ -422,8 +419,8 @@ TEST_F(LineFaults, OpeningAndClosingTheLineAThousandTimesLeavesNoDescriptorOrThr
                 ASSERT_EQ(o.reply, std::to_string(i));
             }
         }
-        EXPECT_EQ(Entries("/proc/self/fd"), fds);
-        EXPECT_EQ(Entries("/proc/self/task"), threads);
+        EXPECT_LE(Entries("/proc/self/fd"), fds);
+        EXPECT_LE(Entries("/proc/self/task"), threads);
         Unload();
         controller_.reset();
     }
