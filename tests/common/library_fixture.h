@@ -19,6 +19,10 @@ protected:
     void Load(const char* iniContent) {
         iniPath_ = dir_.File("ZELCOMM.INI");
         if (iniContent) dir_.Write("ZELCOMM.INI", iniContent);
+        // Restore the environment of an earlier Load first, so that a second
+        // Load in one test does not end with the variables unset.
+        iniEnv_.reset();
+        protocolEnv_.reset();
         iniEnv_ = std::make_unique<ScopedEnv>("ZELCOMM_INI", iniPath_.c_str());
         protocolEnv_ = std::make_unique<ScopedEnv>("ZELCOMM_PROTOCOL_DIR", dir_.path().c_str());
         zel::ResetConfigPath();

@@ -2,6 +2,7 @@
 // the command line of every call, the pre-check and argument codes, output
 // pointers, the asynchronous mode, integer replies, positions and limits in
 // every separator mode, and bounded copies into the caller's buffers.
+#include "common/typed_call_fixture.h"
 #include "common/fake_serial.h"
 #include "common/library_fixture.h"
 #include "interface/typed_call_support.h"
@@ -29,29 +30,7 @@ using Lines = std::vector<std::string>;
 
 constexpr unsigned kAsync = ZEL_WAIT_SIGNAL_ASYNC;
 
-class AxisCallTest : public zeltest::LibraryFixture {
-protected:
-    void SetUp() override { Load(nullptr); }
-    void TearDown() override {
-        if (zel::Controller()) C().bCConnected = false;
-        LibraryFixture::TearDown();
-    }
-    // A connected controller of the given type on a scripted line.
-    FakeSerial& Connect(int type, int axes, unsigned waitMode = 0) {
-        EXPECT_EQ(InitController(type, axes, 1, 9600, 0, 0, waitMode), 0);
-        line_ = &zeltest::InstallFakeSerial(C());
-        line_->SetActive(true);
-        C().bCConnected = true;
-        return *line_;
-    }
-    void Answer(const std::string& reply) { line_->Answer(reply, Delivery::Immediately); }
-
-    // The system separator is the C locale's '.'; time-outs pass at once.
-    zeltest::ScopedEnv locale_{"LC_ALL", "C"};
-    zel::VirtualClock clock_;
-    zel::ScopedClock scopedClock_{clock_};
-    FakeSerial* line_ = nullptr;
-};
+using AxisCallTest = zeltest::TypedCallFixture;
 
 char g_text[256];
 int g_int;

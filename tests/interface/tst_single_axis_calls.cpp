@@ -2,6 +2,7 @@
 // with and without the model check, axis numbers at the edges, output
 // pointers and the asynchronous mode, and the multi-axis emulation of
 // MoveAbsoluteA and GetPosA.
+#include "common/typed_call_fixture.h"
 #include "common/fake_serial.h"
 #include "common/library_fixture.h"
 #include "platform/zel_clock.h"
@@ -24,27 +25,7 @@ using Lines = std::vector<std::string>;
 constexpr int kPrusk = ZEL_TYPE_PRUSK;
 constexpr int kDefault = ZEL_TYPE_DEFAULT;
 
-class SingleAxisCallTest : public zeltest::LibraryFixture {
-protected:
-    void SetUp() override { Load(nullptr); }
-    void TearDown() override {
-        if (zel::Controller()) C().bCConnected = false;
-        LibraryFixture::TearDown();
-    }
-    FakeSerial& Connect(int type, int axes, unsigned waitMode = 0) {
-        EXPECT_EQ(InitController(type, axes, 1, 9600, 0, 0, waitMode), 0);
-        line_ = &zeltest::InstallFakeSerial(C());
-        line_->SetActive(true);
-        C().bCConnected = true;
-        return *line_;
-    }
-    void Answer(const std::string& reply) { line_->Answer(reply, Delivery::Immediately); }
-
-    zeltest::ScopedEnv locale_{"LC_ALL", "C"};
-    zel::VirtualClock clock_;
-    zel::ScopedClock scopedClock_{clock_};
-    FakeSerial* line_ = nullptr;
-};
+using SingleAxisCallTest = zeltest::TypedCallFixture;
 
 char g_text[256], g_text2[256];
 int g_int;
