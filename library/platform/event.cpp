@@ -96,6 +96,13 @@ void Event::Pulse() {
     cv_.notify_all();
 }
 
+void Event::Notify() {
+    // Taking the lock orders the caller's change of the condition against a
+    // waiter that has checked it but not yet gone to sleep.
+    { std::lock_guard<std::mutex> lock(mutex_); }
+    cv_.notify_all();
+}
+
 bool Event::IsSignalled() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return signalled_;

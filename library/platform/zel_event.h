@@ -36,6 +36,10 @@ public:
     // Releases the threads waiting now (auto reset: one of them) and leaves the
     // event non-signalled. A pulse while nobody waits is lost.
     void Pulse();
+    // Wakes the threads waiting now without changing the state, so that they
+    // check the condition they were given again (a condition that stands for
+    // another event: "that event was set").
+    void Notify();
     bool IsSignalled() const;
 
     // Waits up to timeoutMs (kInfinite: without limit). `done`, when given, is

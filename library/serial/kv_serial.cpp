@@ -418,7 +418,7 @@ bool TKvSerial::TransmitText(const std::string& text, int expectedLines, int& wr
     {
         // A wait through the wait-for-reply thread waits for this reply.
         std::lock_guard<std::mutex> lock(waitThreadLock_);
-        if (waitThread_) waitThread_->EventReplyComplete.Reset();
+        if (waitThread_) waitThread_->PrepareForReply();
     }
     KvGProtLog("[COM%d Out(%d)]\r\n%s", nPort, static_cast<int>(text.size()), text.c_str(), kLogData);
     const int count = static_cast<int>(text.size());
@@ -579,7 +579,23 @@ bool TKvSerial::RunWaitForReply(int timeoutMs) {
 
 void TKvSerial::SignalReplyComplete() {
     std::lock_guard<std::mutex> lock(waitThreadLock_);
-    if (waitThread_) waitThread_->EventReplyComplete.Set();
+    if (!waitThread_) return;
+    const TSerThread* current = TSerThread::Current();
+    if (current && current->pSTSerial == this) {
+        // On the event thread the worker is woken when the thread has
+        // handled the event (WakeDeferredWorker), the waiting caller now.
+        waitThread_->ReleaseCaller();
+        deferredWorkerWake_ = waitThread_.get();
+    } else {
+        waitThread_->SignalReplyComplete();
+    }
+}
+
+void TKvSerial::WakeDeferredWorker() {
+    std::lock_guard<std::mutex> lock(waitThreadLock_);
+    // A thread object replaced meanwhile has been released or ends on its own.
+    if (deferredWorkerWake_ && deferredWorkerWake_ == waitThread_.get()) waitThread_->WakeWorker();
+    deferredWorkerWake_ = nullptr;
 }
 
 void TKvSerial::SetExpectedReply(const std::string& text) {

@@ -64,6 +64,9 @@ public:
     virtual bool RunWaitForReply(int timeoutMs);
     // Reply completion releases a wait through the wait-for-reply thread.
     virtual void SignalReplyComplete();
+    // The event thread calls this when it has handled an event: the worker
+    // of a wait the event released is woken now.
+    void WakeDeferredWorker();
 
     // Expected reply text of the current command: written by the caller's
     // thread before transmission, read by the reply scanner.
@@ -166,6 +169,7 @@ private:
     std::vector<std::unique_ptr<TSerThread>> endingThreads_;
     mutable std::mutex waitThreadLock_;
     std::unique_ptr<TWaitForReplyThread> waitThread_;  // guarded by waitThreadLock_
+    TWaitForReplyThread* deferredWorkerWake_ = nullptr;  // guarded by waitThreadLock_
     // Replaced while a run on them was still in progress.
     std::vector<std::unique_ptr<TWaitForReplyThread>> retiredWaitThreads_;
 };

@@ -64,6 +64,8 @@ bool TSerThread::WaitFor(uint32_t ms) {
 
 bool TSerThread::IsCurrentThread() const { return tCurrentSerThread == this; }
 
+const TSerThread* TSerThread::Current() { return tCurrentSerThread; }
+
 void TSerThread::KvSTOnEventChar() {
     KvGProtLog("[TSerThread::KvSTOnEventChar()]\r\n", kLogTrace);
     if (pSTSerial->pOwner) pSTSerial->pOwner->KvCOnEventChar();
@@ -93,6 +95,7 @@ void TSerThread::Execute() {
                 pSTSerial->nSTEventCount += 1;
                 KvSTOnEventChar();
             }
+            pSTSerial->WakeDeferredWorker();
         }
     } catch (const EAbort& e) {
         ShowThreadException("Exception EAbort raised in Thread Handler: %s at %X", e.what(), 1985);
@@ -103,6 +106,7 @@ void TSerThread::Execute() {
         ShowThreadException("Exception raised in Thread Handler: %s at %X", "unknown exception", 1994);
         KvGProtLog("[Exception raised in Thread Handler: %s]\r\n", "unknown exception", kLogError);
     }
+    pSTSerial->WakeDeferredWorker();  // an event handled when the thread ended
     KvGProtLog("[TSerThread(%.08x)::Execute() terminated]\r\n", ThreadId(), kLogTrace);
     // The port is closed by whoever lets go of it last: CloseIt, or this
     // thread when it ended after CloseIt had stopped waiting for it.

@@ -41,6 +41,8 @@ public:
     bool WaitFor(uint32_t ms);
     bool Ended() const { return ended_; }
     bool IsCurrentThread() const;
+    // The event thread the calling thread is, if any.
+    static const TSerThread* Current();
     // True once the device was found gone.
     bool DeviceLost() const { return deviceLost_; }
     // How often the thread has woken from its wait for line events; a dead

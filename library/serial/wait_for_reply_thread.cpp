@@ -41,6 +41,7 @@ TWaitForReplyThread::TWaitForReplyThread(TKvSerial* serial, ThreadFunction funct
     argument_ = argument ? *argument : 0;
     KvGProtLog("[TWaitForReplyThread::TWaitForReplyThread(). CreateEvent()...]\r\n", kLogTrace);
     const bool runNow = startNow && function != nullptr;
+    if (runNow) workerIdle_.Reset();
     worker_ = std::thread([this, runNow] { Execute(runNow); });
     KvGProtLog("[TWaitForReplyThread::TWaitForReplyThread() done]\r\n", kLogTrace);
 }
@@ -83,10 +84,12 @@ void TWaitForReplyThread::Execute(bool startNow) {
             KvGProtLog("[TWaitForReplyThread::Execute(), SetEvent()...]\r\n", kLogTrace);
             EventRunDone.Set();
         }
+        workerIdle_.Set();
         KvGProtLog("[TWaitForReplyThread::Execute(), Suspend() ...]\r\n", kLogTrace);
         go = WaitForStart();
         if (go) KvGProtLog("[TWaitForReplyThread::Execute(), Suspend() done]\r\n", kLogTrace);
     }
+    workerIdle_.Set();
     KvGProtLog("[TWaitForReplyThread::Execute() done]\r\n", kLogTrace);
     tWorkerOf = nullptr;
 }
@@ -98,6 +101,20 @@ bool TWaitForReplyThread::WaitForStart() {
 }
 
 void TWaitForReplyThread::Run(ThreadFunction function, void* object, int* argument, bool msgWait) {
+    RunFunction(function, object, argument, msgWait, false);
+}
+
+void TWaitForReplyThread::RunWaitForReply(int timeoutMs) {
+    int argument = timeoutMs;
+    RunFunction(&TWaitForReplyThread::WaitForReply, this, &argument, true, true);
+}
+
+void TWaitForReplyThread::WaitForIdleWorker() {
+    workerIdle_.Wait(kInfinite, [this] { return terminated_.load(); });
+}
+
+void TWaitForReplyThread::RunFunction(ThreadFunction function, void* object, int* argument, bool msgWait,
+                                      bool releaseOnReply) {
     KvGProtLog("[TWaitForReplyThread::Run(MsgWait=%d)]\r\n", msgWait ? 1 : 0, kLogTrace);
     if (bRunning) throw EThreadInUse();
     if (bAborted) throw EAbortedThread();
@@ -105,10 +122,17 @@ void TWaitForReplyThread::Run(ThreadFunction function, void* object, int* argume
     bool idle = false;
     if (!bRunning.compare_exchange_strong(idle, true)) throw EThreadInUse();
     KvGProtLog("[TWaitForReplyThread::Run() 2]\r\n", kLogTrace);
+    // The worker may still be ending a run whose caller went on at the
+    // reply; it touches nothing of this run, but its "run done" must not
+    // end this run's wait.
+    WaitForIdleWorker();
+    workerIdle_.Reset();
     function_ = function;
     object_ = object;
     argument_ = argument ? *argument : 0;
     const int timeoutMs = argument ? *argument : -1;
+    const uint64_t reply = armedReply_;
+    runReply_ = reply;
     cancelled_ = false;
     closeRequested_ = false;
     KvGProtLog("[TWaitForReplyThread::Run(), ResetEvent()...]\r\n", kLogTrace);
@@ -117,42 +141,74 @@ void TWaitForReplyThread::Run(ThreadFunction function, void* object, int* argume
     startSignal_.Set();
     KvGProtLog("[TWaitForReplyThread::Run(), MsgWaitForSingleObject()/WaitForSingleObject() ...]\r\n",
                kLogTrace);
+    // A wait for a reply ends for the caller as soon as the reply is
+    // complete; SignalReplyComplete notifies EventRunDone for this.
+    std::function<bool()> replyComplete;
+    if (releaseOnReply)
+        replyComplete = [this, reply] { return signalledReply_ >= reply || EventReplyComplete.IsSignalled(); };
     if (msgWait) {
-        uint32_t result = MsgWaitForSingleObject(EventRunDone, timeoutMs);
-        // Run returns only once the worker has finished or was aborted: the
-        // worker's own wait ends at about the same time, or a close request
-        // cancels its function.
+        uint32_t result = MsgWaitForSingleObject(EventRunDone, timeoutMs, replyComplete);
+        // Otherwise Run returns only once the worker has finished or was
+        // aborted: the worker's own wait ends at about the same time, or a
+        // close request cancels its function.
         while (result != kWaitObject0) {
             if (closeRequested_) {
                 cancelled_ = true;
                 WakeWorkerWait();
                 result = EventRunDone.Wait(kInfinite);
             } else {
-                result = MsgWaitForSingleObject(EventRunDone, -1);
+                result = MsgWaitForSingleObject(EventRunDone, -1, replyComplete);
             }
         }
     } else {
-        EventRunDone.Wait(kInfinite);
+        EventRunDone.Wait(kInfinite, replyComplete);
     }
     KvGProtLog("[TWaitForReplyThread::Run(), MsgWaitForSingleObject()/WaitForSingleObject() done]\r\n",
                kLogTrace);
     const bool aborted = bAborted;
-    if (argument && !aborted) *argument = argument_;
+    // A caller released by the reply leaves the worker its copy of the
+    // argument; WaitForReply does not change it.
+    const bool workerDone = EventRunDone.IsSignalled();
+    if (argument && !aborted && workerDone) *argument = argument_;
     bRunning = false;
     if (aborted || closeRequested_) throw EAbort();
     KvGProtLog("[TWaitForReplyThread::Run() done]\r\n", kLogTrace);
 }
 
-void TWaitForReplyThread::RunWaitForReply(int timeoutMs) {
-    int argument = timeoutMs;
-    Run(&TWaitForReplyThread::WaitForReply, this, &argument, true);
+void TWaitForReplyThread::SignalReplyComplete() {
+    // The caller is released first: it is the thread the application waits
+    // for; the worker only has to end its run before the next one.
+    ReleaseCaller();
+    EventReplyComplete.Set();
+}
+
+void TWaitForReplyThread::ReleaseCaller() {
+    signalledReply_ = armedReply_.load();
+    EventRunDone.Notify();
+}
+
+void TWaitForReplyThread::WakeWorker() {
+    // Only a notification: by now the next command may have reset the event
+    // for its own reply, which a Set would report complete. The worker's
+    // condition is the reply number ReleaseCaller marked.
+    EventReplyComplete.Notify();
+}
+
+void TWaitForReplyThread::PrepareForReply() {
+    // A worker released by the last reply may not have seen the event yet;
+    // the reply number it waits for stays signalled, so the reset cannot
+    // keep it waiting.
+    ++armedReply_;
+    EventReplyComplete.Reset();
 }
 
 void TWaitForReplyThread::WaitForReply(void* object, int* argument) {
     auto* self = static_cast<TWaitForReplyThread*>(object);
     KvGProtLog("[TWaitForReplyThread::WaitForReply()...]\r\n\r\n", kLogTrace);
     self->Beep();
-    self->MsgWaitForSingleObject(self->EventReplyComplete, argument ? *argument : -1);
+    const uint64_t reply = self->runReply_;
+    self->MsgWaitForSingleObject(self->EventReplyComplete, argument ? *argument : -1,
+                                 [self, reply] { return self->signalledReply_ >= reply; });
     KvGProtLog("[TWaitForReplyThread::WaitForReply() done]\r\n\r\n", kLogTrace);
 }
 
@@ -185,18 +241,19 @@ void TWaitForReplyThread::AbortThread() {
     KvGProtLog("[TWaitForReplyThread::AbortThread() done]\r\n", kLogTrace);
 }
 
-uint32_t TWaitForReplyThread::MsgWaitForSingleObject(Event& event, int timeoutMs) {
+uint32_t TWaitForReplyThread::MsgWaitForSingleObject(Event& event, int timeoutMs,
+                                                     const std::function<bool()>& done) {
     KvGProtLog("[MsgWaitForSingleObject(%x)]\r\n", Identity(&event), kLogTrace);
     uint32_t result;
     if (OnWorker())
-        result = WorkerWait(event, timeoutMs < 0 ? kInfinite : static_cast<uint32_t>(timeoutMs));
+        result = WorkerWait(event, timeoutMs < 0 ? kInfinite : static_cast<uint32_t>(timeoutMs), done);
     else
-        result = PumpingWait(event, timeoutMs);
+        result = PumpingWait(event, timeoutMs, done);
     KvGProtLog("[MsgWaitForSingleObject(%x) done]\r\n", Identity(&event), kLogTrace);
     return result;
 }
 
-uint32_t TWaitForReplyThread::PumpingWait(Event& event, int timeoutMs) {
+uint32_t TWaitForReplyThread::PumpingWait(Event& event, int timeoutMs, const std::function<bool()>& done) {
     const bool limited = timeoutMs >= 0;
     const uint32_t start = TickCount();
     for (;;) {
@@ -206,7 +263,7 @@ uint32_t TWaitForReplyThread::PumpingWait(Event& event, int timeoutMs) {
             if (elapsed >= static_cast<uint32_t>(timeoutMs)) return kWaitTimeout;
             slice = std::min(slice, static_cast<uint32_t>(timeoutMs) - elapsed);
         }
-        const uint32_t r = event.WaitOrMessage(slice);
+        const uint32_t r = event.WaitOrMessage(slice, done);
         if (r == kWaitObject0) return kWaitObject0;
         if (r == kWaitFailed) return kWaitFailed;
         if (r == kWaitMessage) {
@@ -230,13 +287,13 @@ uint32_t TWaitForReplyThread::PumpingWait(Event& event, int timeoutMs) {
     }
 }
 
-uint32_t TWaitForReplyThread::WorkerWait(Event& event, uint32_t timeoutMs) {
+uint32_t TWaitForReplyThread::WorkerWait(Event& event, uint32_t timeoutMs, const std::function<bool()>& done) {
     {
         std::lock_guard<std::mutex> lock(workerWaitLock_);
         if (StopRequested()) throw WorkerStopped{};
         workerWaitEvent_ = &event;
     }
-    const uint32_t r = event.Wait(timeoutMs, [this] { return StopRequested(); });
+    const uint32_t r = event.Wait(timeoutMs, [this, &done] { return StopRequested() || (done && done()); });
     {
         std::lock_guard<std::mutex> lock(workerWaitLock_);
         workerWaitEvent_ = nullptr;

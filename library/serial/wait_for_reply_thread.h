@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -68,10 +69,31 @@ public:
     // library's messages and calls the host pump while it waits. Raises
     // EThreadInUse, EAbortedThread, or EAbort when the run was aborted or a
     // close request of the host ended the wait. A null function is refused
-    // with std::invalid_argument.
+    // with std::invalid_argument. A run that follows a run whose worker is
+    // still ending (see RunWaitForReply) first waits for that worker.
     void Run(ThreadFunction function, void* object, int* argument, bool msgWait);
-    // Run(WaitForReply, this, &timeoutMs, true).
+    // Run(WaitForReply, this, &timeoutMs, true), with one difference: the
+    // caller goes on as soon as EventReplyComplete is set, without waiting
+    // for the worker to notice it too (that would cost every reply one more
+    // hand-over between threads). The worker then ends its run on its own;
+    // the next run and the destructor wait for that.
     void RunWaitForReply(int timeoutMs);
+
+    // The reply a wait is for is complete (or the wait is to be released):
+    // ends WaitForReply on the worker and releases its caller.
+    void SignalReplyComplete();
+    // Its two halves, for a signaller that wakes the worker a little later
+    // (when it is about to sleep itself, so that the woken caller does not
+    // have to share a core with the worker): ReleaseCaller marks the reply
+    // complete and ends the caller's wait; WakeWorker lets the worker see
+    // it (EventReplyComplete itself is not set: the next command may have
+    // reset it for its own reply by then).
+    void ReleaseCaller();
+    void WakeWorker();
+    // Makes EventReplyComplete non-signalled for the next reply. A worker
+    // still ending an earlier run that was released by its reply still
+    // ends (it waits for its own reply's number, not for the event alone).
+    void PrepareForReply();
 
     // Thread functions; object is the TWaitForReplyThread.
     static void WaitForReply(void* object, int* argument);
@@ -89,10 +111,13 @@ public:
     // ends the wait with kWaitAbandoned. On the worker it is a plain wait
     // that also ends on abort or destruction (the function is then left at
     // once). Returns kWaitObject0, kWaitTimeout or kWaitAbandoned.
-    uint32_t MsgWaitForSingleObject(Event& event, int timeoutMs);
+    // `done`, when given, is a condition that also ends the wait (see
+    // Event::Wait); whoever makes it true notifies the event.
+    uint32_t MsgWaitForSingleObject(Event& event, int timeoutMs, const std::function<bool()>& done = {});
     // Sleeps on the library clock; on the worker it ends on abort as above.
     void Sleep(uint32_t ms);
 
+    // A caller is in Run.
     bool Running() const { return bRunning; }
     bool Aborted() const { return bAborted; }
     // System beeps given so far (a beep is a trace line).
@@ -109,11 +134,13 @@ private:
     struct WorkerStopped {};  // unwinds a thread function on abort or destruction
 
     void Execute(bool startNow);
+    void WaitForIdleWorker();
     bool WaitForStart();  // false when the object is being destroyed
     bool OnWorker() const;
     bool StopRequested() const { return bAborted || cancelled_ || terminated_; }
-    uint32_t WorkerWait(Event& event, uint32_t timeoutMs);
-    uint32_t PumpingWait(Event& event, int timeoutMs);
+    void RunFunction(ThreadFunction function, void* object, int* argument, bool msgWait, bool releaseOnReply);
+    uint32_t WorkerWait(Event& event, uint32_t timeoutMs, const std::function<bool()>& done = {});
+    uint32_t PumpingWait(Event& event, int timeoutMs, const std::function<bool()>& done);
     void WakeWorkerWait();
     void Beep();
 
@@ -124,7 +151,15 @@ private:
     std::atomic<bool> terminated_{false};
     std::atomic<bool> cancelled_{false};  // a close request ended Run's wait
     std::atomic<bool> closeRequested_{false};
+    // Replies are numbered: PrepareForReply arms the next number, and
+    // SignalReplyComplete marks the armed number as signalled. A wait for
+    // reply n ends once signalledReply_ >= n, even if the event has been
+    // reset for a later reply meanwhile.
+    std::atomic<uint64_t> armedReply_{1};
+    std::atomic<uint64_t> signalledReply_{0};
+    uint64_t runReply_ = 1;  // the reply the current run waits for (written by Run before the start signal)
     Event startSignal_{false, false};     // auto reset: one run per signal
+    Event workerIdle_{true, true};        // set while the worker is between runs
     Event sleepEvent_{true, false};       // never set: what Sleep waits on
     std::mutex workerWaitLock_;
     Event* workerWaitEvent_ = nullptr;    // the event the worker waits on now

@@ -1,8 +1,8 @@
 // Faults of the line with the whole library loaded in-process: a controller
 // that vanishes (while a command waits, while a write is stuck, between
 // commands), floods the line, answers half a line; a port opened and closed
-// a thousand times; ten thousand asynchronous commands; a completion signal
-// that arrives late.
+// a thousand times; ten thousand asynchronous commands; commands back to
+// back; a completion signal that arrives late.
 //
 // The controller is played on the master side of a pseudo-terminal. COM1
 // is a symbolic link to its slave, so that a controller that vanished (its
@@ -473,6 +473,28 @@ TEST_F(LineFaults, TenThousandAsynchronousRepliesArriveEachAfterItsMessage) {
 // The scanner marks a reply complete before it sets or pulses the command's
 // event; the caller may see the mark and return in between. The next
 // command must not take that late signal for its own reply.
+TEST_F(LineFaults, BackToBackCommandsEachGetTheirOwnReplyInEverySynchronousMode) {
+    // A controller that answers at once: the end of one command's wait and
+    // the start of the next overlap with the threads still finishing the
+    // last reply. No signal of one reply may end the next command's wait.
+    const unsigned modes[] = {ZEL_WAIT_SIGNAL_POLL, ZEL_WAIT_SIGNAL_SET_EVENT, 0x100, ZEL_WAIT_SIGNAL_TEVENT,
+                              ZEL_WAIT_REPLY_THREAD | 0x100};
+    for (unsigned waitWord : modes) {
+        SCOPED_TRACE(testing::Message() << "wait word 0x" << std::hex << waitWord);
+        Connect(waitWord, 2000);
+        int wrong = 0;
+        for (int i = 0; i < 2000; ++i) {
+            const std::string tag = "tag " + std::to_string(i);
+            const Outcome o = Execute(tag.c_str());
+            if ((o.code != 0 || o.reply != std::to_string(i)) && ++wrong <= 3)
+                ADD_FAILURE() << tag << ": code " << o.code << ", reply \"" << o.reply << "\"";
+        }
+        EXPECT_EQ(wrong, 0);
+        Unload();
+        controller_.reset();
+    }
+}
+
 TEST_F(LineFaults, ALateCompletionSignalOfOneCommandDoesNotEndTheNextOnesWait) {
     struct Case {
         const char* name;

@@ -1,6 +1,7 @@
 // The wait-for-reply thread: runs on the worker and hands back, refusal of
 // a run in progress and after an abort, the silent abort of a waiting run,
-// reply completion and time-out of WaitForReply, messages and the host pump
+// reply completion and time-out of WaitForReply, the caller released by the
+// reply while the worker ends on its own, messages and the host pump
 // while the caller waits, and a close request of the host.
 #include "serial/wait_for_reply_thread.h"
 
@@ -122,6 +123,43 @@ TEST_F(WaitForReplyThread, WaitForReplyEndsOnReplyCompletionEvenWithoutTimeOut) 
     const auto again = Clock::now();
     t_.RunWaitForReply(5000);
     EXPECT_LT(Clock::now() - again, std::chrono::seconds(1));
+}
+
+TEST_F(WaitForReplyThread, AReplyReleasesTheCallerAndTheEndingWorkerNeverDisturbsTheNextWait) {
+    // The caller goes on at the reply while the worker ends on its own. The
+    // next command's PrepareForReply and Run must neither lose that worker
+    // (a reset before it saw the reply would leave it waiting for good) nor
+    // let its late "run done" end their own wait.
+    for (int i = 0; i < 2000; ++i) {
+        t_.PrepareForReply();
+        if (i % 3 == 0) {
+            t_.SignalReplyComplete();  // the reply came before the wait began
+            t_.RunWaitForReply(-1);
+        } else {
+            std::thread scanner([&] { t_.SignalReplyComplete(); });
+            t_.RunWaitForReply(-1);
+            scanner.join();
+        }
+        if (i % 200 == 199) {
+            // No reply this time: the wait lasts its whole time-out.
+            t_.PrepareForReply();
+            const auto start = Clock::now();
+            t_.RunWaitForReply(30);
+            EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(25)) << "iteration " << i;
+        }
+    }
+    EXPECT_FALSE(t_.Running());
+    // Another function after a released wait runs only once the worker is
+    // free, and hands its argument back as always.
+    Probe probe;
+    int argument = 0;
+    for (int i = 1; i <= 1000; ++i) {
+        t_.SignalReplyComplete();
+        t_.RunWaitForReply(-1);
+        t_.Run(&Record, &probe, &argument, i % 2 == 0);
+        ASSERT_EQ(probe.runs, i);
+        ASSERT_EQ(argument, i);
+    }
 }
 
 TEST_F(WaitForReplyThread, TheCallerDispatchesMessagesAndCallsTheHostPumpWhileItWaits) {
