@@ -126,10 +126,8 @@ void TWaitForReplyThread::RunFunction(ThreadFunction function, void* object, int
     // reply; it touches nothing of this run, but its "run done" must not
     // end this run's wait.
     WaitForIdleWorker();
-    workerIdle_.Reset();
     function_ = function;
     object_ = object;
-    argument_ = argument ? *argument : 0;
     const int timeoutMs = argument ? *argument : -1;
     const uint64_t reply = armedReply_;
     runReply_ = reply;
@@ -137,8 +135,20 @@ void TWaitForReplyThread::RunFunction(ThreadFunction function, void* object, int
     closeRequested_ = false;
     KvGProtLog("[TWaitForReplyThread::Run(), ResetEvent()...]\r\n", kLogTrace);
     EventRunDone.Reset();
-    KvGProtLog("[TWaitForReplyThread::Run(), Resume()...]\r\n", kLogTrace);
-    startSignal_.Set();
+    bool started = false;
+    auto startWorker = [&](int workerArgument) {
+        argument_ = workerArgument;
+        workerIdle_.Reset();
+        KvGProtLog("[TWaitForReplyThread::Run(), Resume()...]\r\n", kLogTrace);
+        startSignal_.Set();
+        started = true;
+    };
+    // A wait for a reply with nothing to record the worker's run (no trace
+    // protocol: its beep is a trace line) starts the worker only if the
+    // reply has not come within the caller's first turn of waiting; most
+    // replies come sooner, and each start costs the worker a wake-up.
+    const bool deferStart = releaseOnReply && msgWait && !ProtocolWants(kLogTrace);
+    if (!deferStart) startWorker(argument ? *argument : 0);
     KvGProtLog("[TWaitForReplyThread::Run(), MsgWaitForSingleObject()/WaitForSingleObject() ...]\r\n",
                kLogTrace);
     // A wait for a reply ends for the caller as soon as the reply is
@@ -147,13 +157,36 @@ void TWaitForReplyThread::RunFunction(ThreadFunction function, void* object, int
     if (releaseOnReply)
         replyComplete = [this, reply] { return signalledReply_ >= reply || EventReplyComplete.IsSignalled(); };
     if (msgWait) {
-        uint32_t result = MsgWaitForSingleObject(EventRunDone, timeoutMs, replyComplete);
+        uint32_t result;
+        if (deferStart) {
+            const uint32_t begin = TickCount();
+            const int firstTurn = timeoutMs < 0 ? static_cast<int>(kHostPumpIntervalMs)
+                                                : std::min(timeoutMs, static_cast<int>(kHostPumpIntervalMs));
+            result = MsgWaitForSingleObject(EventRunDone, firstTurn, replyComplete);
+            if (result == kWaitTimeout || result == kWaitFailed) {
+                const uint32_t elapsed = TickCount() - begin;
+                if (timeoutMs < 0) {
+                    startWorker(-1);
+                    result = MsgWaitForSingleObject(EventRunDone, -1, replyComplete);
+                } else if (elapsed < static_cast<uint32_t>(timeoutMs)) {
+                    // The worker waits out what is left of the time-out.
+                    const int left = timeoutMs - static_cast<int>(elapsed);
+                    startWorker(left);
+                    result = MsgWaitForSingleObject(EventRunDone, left, replyComplete);
+                } else {
+                    result = kWaitObject0;  // the whole time-out has passed: the run is over
+                }
+            }
+        } else {
+            result = MsgWaitForSingleObject(EventRunDone, timeoutMs, replyComplete);
+        }
         // Otherwise Run returns only once the worker has finished or was
         // aborted: the worker's own wait ends at about the same time, or a
         // close request cancels its function.
         while (result != kWaitObject0) {
             if (closeRequested_) {
                 cancelled_ = true;
+                if (!started) break;
                 WakeWorkerWait();
                 result = EventRunDone.Wait(kInfinite);
             } else {
@@ -167,8 +200,9 @@ void TWaitForReplyThread::RunFunction(ThreadFunction function, void* object, int
                kLogTrace);
     const bool aborted = bAborted;
     // A caller released by the reply leaves the worker its copy of the
-    // argument; WaitForReply does not change it.
-    const bool workerDone = EventRunDone.IsSignalled();
+    // argument (WaitForReply does not change it), as does a run that did not
+    // need the worker.
+    const bool workerDone = started && EventRunDone.IsSignalled();
     if (argument && !aborted && workerDone) *argument = argument_;
     bRunning = false;
     if (aborted || closeRequested_) throw EAbort();

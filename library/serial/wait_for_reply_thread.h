@@ -72,11 +72,14 @@ public:
     // with std::invalid_argument. A run that follows a run whose worker is
     // still ending (see RunWaitForReply) first waits for that worker.
     void Run(ThreadFunction function, void* object, int* argument, bool msgWait);
-    // Run(WaitForReply, this, &timeoutMs, true), with one difference: the
-    // caller goes on as soon as EventReplyComplete is set, without waiting
-    // for the worker to notice it too (that would cost every reply one more
-    // hand-over between threads). The worker then ends its run on its own;
-    // the next run and the destructor wait for that.
+    // Run(WaitForReply, this, &timeoutMs, true), with two differences that
+    // spare each reply hand-overs between threads: the caller goes on as
+    // soon as the reply is complete, without waiting for the worker to
+    // notice it too (the worker then ends its run on its own; the next run
+    // and the destructor wait for that); and while the trace protocol is off
+    // (nothing records the worker's run) the worker is only started when the
+    // reply has not come within the caller's first turn of waiting (20 ms),
+    // with what is left of the time-out.
     void RunWaitForReply(int timeoutMs);
 
     // The reply a wait is for is complete (or the wait is to be released):

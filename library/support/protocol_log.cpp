@@ -196,6 +196,8 @@ const char* LibraryProductName() { return "ZelComm for Linux"; }
 const char* LibraryCopyright() { return "Copyright (C) 2026 the ZelComm developers"; }
 const char* LibraryFileVersion() { return ZELCOMM_VERSION_TEXT; }
 
+bool ProtocolWants(int mask) { return Wanted(mask); }
+
 bool ProtocolOn() { return S().output.load(std::memory_order_relaxed) != 0; }
 
 int ProtocolMask() { return S().mask.load(std::memory_order_relaxed); }

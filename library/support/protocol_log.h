@@ -30,6 +30,9 @@ void KvDiagProtSetupFile(bool open, int mask, int outputFlags);
 bool ProtocolOn();
 // The mask in force.
 int ProtocolMask();
+// True while the protocol is on and its mask has a bit of `mask` (a log call
+// with that mask would write its line).
+bool ProtocolWants(int mask);
 // Full path of Protocol.dat while the protocol is on.
 std::string ProtocolPath();
 

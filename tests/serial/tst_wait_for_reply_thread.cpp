@@ -5,10 +5,13 @@
 // while the caller waits, and a close request of the host.
 #include "serial/wait_for_reply_thread.h"
 
+#include "common/test_util.h"
+
 #include "engine/controller.h"
 #include "platform/zel_messages.h"
 #include "serial/kv_serial.h"
 #include "support/library_state.h"
+#include "support/protocol_log.h"
 
 #include <gtest/gtest.h>
 
@@ -28,6 +31,7 @@ protected:
         zel::SetEventPump(nullptr, nullptr);
         zel::ResetMessageState();
         zel::State().terminating = false;
+        zel::KvDiagProtSetupFile(false, -1, 1);  // a test that failed with the protocol on
     }
     zel::TController c_{7};
     TWaitForReplyThread t_{c_.pCSerial.get()};
@@ -129,7 +133,11 @@ TEST_F(WaitForReplyThread, AReplyReleasesTheCallerAndTheEndingWorkerNeverDisturb
     // The caller goes on at the reply while the worker ends on its own. The
     // next command's PrepareForReply and Run must neither lose that worker
     // (a reset before it saw the reply would leave it waiting for good) nor
-    // let its late "run done" end their own wait.
+    // let its late "run done" end their own wait. The trace protocol is on,
+    // so that every wait goes through the worker.
+    zeltest::TempDir dir;
+    zeltest::ScopedEnv protocolDir("ZELCOMM_PROTOCOL_DIR", dir.path().c_str());
+    zel::KvDiagProtSetupFile(true, zel::kLogTrace, 1);
     for (int i = 0; i < 2000; ++i) {
         t_.PrepareForReply();
         if (i % 3 == 0) {
@@ -160,6 +168,8 @@ TEST_F(WaitForReplyThread, AReplyReleasesTheCallerAndTheEndingWorkerNeverDisturb
         ASSERT_EQ(probe.runs, i);
         ASSERT_EQ(argument, i);
     }
+    EXPECT_EQ(t_.BeepCount(), 2000 + 10 + 1000);
+    zel::KvDiagProtSetupFile(false, -1, 1);
 }
 
 TEST_F(WaitForReplyThread, TheCallerDispatchesMessagesAndCallsTheHostPumpWhileItWaits) {
@@ -213,8 +223,60 @@ TEST_F(WaitForReplyThread, ACloseRequestEndsTheWaitAndLeavesTheThreadUsable) {
     EXPECT_EQ(closedWindow, ZelWindow(0x99));
     EXPECT_EQ(closedWith, 7) << "the controller's number";
     EXPECT_FALSE(t_.Aborted());
-    t_.RunWaitForReply(10);
-    EXPECT_EQ(t_.BeepCount(), 2);
+    const int beeps = t_.BeepCount();
+    t_.RunWaitForReply(100);  // outlasts the caller's first turn: the worker runs
+    EXPECT_EQ(t_.BeepCount(), beeps + 1);
+}
+
+TEST_F(WaitForReplyThread, TheWorkerRunsWhenTheTraceRecordsItOrTheReplyIsSlow) {
+    // Without the trace protocol a reply within the caller's first turn of
+    // waiting (20 ms) needs no worker; a slower reply or a time-out starts
+    // it with what is left of the time-out. With the trace on, every run
+    // goes through the worker, whose beep is a trace line.
+    zeltest::TempDir dir;
+    zeltest::ScopedEnv protocolDir("ZELCOMM_PROTOCOL_DIR", dir.path().c_str());
+    struct Case {
+        const char* name;
+        bool trace;
+        int replyAfterMs;  // -1: no reply
+        int timeoutMs;
+        int beeps;
+        int minMs, maxMs;  // how long the run lasts
+    };
+    const Case cases[] = {
+        {"quick reply, no trace", false, 0, 1000, 0, 0, 500},
+        {"slow reply, no trace", false, 150, 1000, 1, 140, 900},
+        {"time-out, no trace", false, -1, 300, 1, 290, 1000},
+        {"short time-out, no trace", false, -1, 10, 0, 9, 700},
+        {"quick reply, trace", true, 0, 1000, 1, 0, 500},
+        {"time-out, trace", true, -1, 300, 1, 290, 1000},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        if (k.trace) zel::KvDiagProtSetupFile(true, zel::kLogTrace, 1);
+        t_.PrepareForReply();
+        const int beeps = t_.BeepCount();
+        std::thread scanner;
+        if (k.replyAfterMs == 0)
+            t_.SignalReplyComplete();
+        else if (k.replyAfterMs > 0)
+            scanner = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(k.replyAfterMs));
+                t_.SignalReplyComplete();
+            });
+        const auto start = Clock::now();
+        t_.RunWaitForReply(k.timeoutMs);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        if (scanner.joinable()) scanner.join();
+        if (k.trace) zel::KvDiagProtSetupFile(false, -1, 1);
+        // A worker started for a run that the reply ended may beep just after.
+        t_.PrepareForReply();
+        t_.SignalReplyComplete();
+        t_.Run(&TWaitForReplyThread::MySleep, &t_, nullptr, false);
+        EXPECT_EQ(t_.BeepCount() - 1, beeps + k.beeps);
+        EXPECT_GE(took, k.minMs);
+        EXPECT_LE(took, k.maxMs);
+    }
 }
 
 TEST(WaitForReplyThreadLife, StartsAtOnceWhenAskedAndEndsCleanlyInAnyState) {
