@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <ftw.h>
+#include <langinfo.h>
+#include <locale.h>
 
 namespace zeltest {
 
@@ -51,6 +53,18 @@ std::string ReadWholeFile(const std::string& path) {
 bool PathExists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string CommaLocale() {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8",
+                             "de_DE", "fr_FR", "es_ES.UTF-8", "it_IT.UTF-8", "nl_NL.UTF-8"}) {
+        locale_t loc = ::newlocale(LC_NUMERIC_MASK, name, static_cast<locale_t>(0));
+        if (!loc) continue;
+        const bool comma = ::nl_langinfo_l(RADIXCHAR, loc)[0] == ',';
+        ::freelocale(loc);
+        if (comma) return name;
+    }
+    return std::string();
 }
 
 }  // namespace zeltest

@@ -37,4 +37,8 @@ private:
 std::string ReadWholeFile(const std::string& path);
 bool PathExists(const std::string& path);
 
+// The first installed locale whose decimal separator is a comma, or empty
+// (tests of separator conversion skip themselves without one).
+std::string CommaLocale();
+
 }  // namespace zeltest

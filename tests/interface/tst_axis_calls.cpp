@@ -14,8 +14,6 @@
 #include <clocale>
 #include <climits>
 #include <cstring>
-#include <langinfo.h>
-#include <locale.h>
 #include <memory>
 #include <functional>
 #include <ostream>
@@ -530,18 +528,6 @@ TEST_F(AxisCallTest, LimitsTakeTheirDecimalsFromTheReply) {
 
 // ---- A system whose decimal separator is a comma ----------------------------
 
-// The first installed locale with a decimal comma, or empty.
-std::string CommaLocale() {
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "de_DE", "fr_FR"}) {
-        locale_t loc = ::newlocale(LC_NUMERIC_MASK, name, static_cast<locale_t>(0));
-        if (!loc) continue;
-        const bool comma = ::nl_langinfo_l(RADIXCHAR, loc)[0] == ',';
-        ::freelocale(loc);
-        if (comma) return name;
-    }
-    return std::string();
-}
-
 class CommaSystemTest : public AxisCallTest {
 protected:
     void SetUp() override {
@@ -553,7 +539,7 @@ protected:
         AxisCallTest::TearDown();
         env_.reset();
     }
-    std::string comma_ = CommaLocale();
+    std::string comma_ = zeltest::CommaLocale();
     std::unique_ptr<zeltest::ScopedEnv> env_;
 };
 
@@ -578,7 +564,7 @@ TEST_F(CommaSystemTest, NumberTextsWithEitherSeparatorGoOutWithAPoint) {
 }
 
 TEST_F(AxisCallTest, FormattingDoesNotFollowTheProcessLocale) {
-    const std::string comma = CommaLocale();
+    const std::string comma = zeltest::CommaLocale();
     if (comma.empty()) GTEST_SKIP() << "no locale with a decimal comma is installed";
     Connect(1, 2);
     const std::string saved = std::setlocale(LC_NUMERIC, nullptr);

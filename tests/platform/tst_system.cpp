@@ -11,8 +11,6 @@
 #include <string>
 #include <thread>
 
-#include <langinfo.h>
-#include <locale.h>
 #include <unistd.h>
 
 namespace zel {
@@ -49,21 +47,8 @@ TEST(DecimalSeparator, PointForTheCLocaleAndUnknownLocales) {
     ExpectSeparators(cases, std::size(cases));
 }
 
-// The first installed locale whose decimal separator is a comma, or empty.
-std::string CommaLocale() {
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8",
-                             "de_DE", "fr_FR", "es_ES.UTF-8", "it_IT.UTF-8", "nl_NL.UTF-8"}) {
-        locale_t loc = ::newlocale(LC_NUMERIC_MASK, name, static_cast<locale_t>(0));
-        if (!loc) continue;
-        const bool comma = ::nl_langinfo_l(RADIXCHAR, loc)[0] == ',';
-        ::freelocale(loc);
-        if (comma) return name;
-    }
-    return std::string();
-}
-
 TEST(DecimalSeparator, CommaLocaleByEnvironmentPrecedence) {
-    const std::string comma = CommaLocale();
+    const std::string comma = zeltest::CommaLocale();
     if (comma.empty()) GTEST_SKIP() << "no locale with a decimal comma is installed";
     const char* l = comma.c_str();
     const LocaleEnv cases[] = {

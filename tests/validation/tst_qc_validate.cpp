@@ -22,14 +22,19 @@ using zel::KvVal;
 
 namespace {
 
+// Loads a command table into a validator for the models of modelMask.
+void LoadTable(KvVal& val, const std::string& table, int modelMask) {
+    val.SetModelMask(modelMask);
+    std::istringstream in(table);
+    val.LoadStream(in);
+}
+
 const KvVal& SampleValidator(int modelMask) {
     static std::unique_ptr<KvVal> validators[64];
     std::unique_ptr<KvVal>& val = validators[modelMask];
     if (!val) {
         val = std::make_unique<KvVal>();
-        val->SetModelMask(modelMask);
-        std::istringstream in(zeltest::SampleTable());
-        val->LoadStream(in);
+        LoadTable(*val, zeltest::SampleTable(), modelMask);
     }
     return *val;
 }
@@ -215,11 +220,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Lookup, MultiAxisSkipsOtherAxisCountsSingleAxisTakesTheFirstEntry) {
     const std::string table = "x 0 3 0 0 3 1 0 0\nx 0 3 0 1 2 2 0 0 n 0 0\n";
     KvVal multi, single;
-    multi.SetModelMask(KvVal::kMaskModel0);
-    single.SetModelMask(KvVal::kMaskSingleAxis);
-    std::istringstream in1(table), in2(table);
-    multi.LoadStream(in1);
-    single.LoadStream(in2);
+    LoadTable(multi, table, KvVal::kMaskModel0);
+    LoadTable(single, table, KvVal::kMaskSingleAxis);
     Check(multi, Case{"5 x", 2, 1, 2, nullptr, nullptr, -1});
     Check(multi, Case{"x", 3, 1, 1, nullptr, nullptr, -1});
     Check(multi, Case{"x", 4, 26, 0, nullptr, "x", 0});
@@ -231,11 +233,8 @@ TEST(Lookup, AxisNumberBoundOnSingleAxisModelsOnly) {
     // Models 0 and single-axis, last argument an axis number 1..16.
     const std::string table = "y 0 7 1 0 0 0 0 0 n 1 16\n";
     KvVal multi, single;
-    multi.SetModelMask(KvVal::kMaskModel0);
-    single.SetModelMask(KvVal::kMaskSingleAxis);
-    std::istringstream in1(table), in2(table);
-    multi.LoadStream(in1);
-    single.LoadStream(in2);
+    LoadTable(multi, table, KvVal::kMaskModel0);
+    LoadTable(single, table, KvVal::kMaskSingleAxis);
     Check(multi, Case{"5 y", 2, 1, 0, nullptr, nullptr, -1});
     Check(single, Case{"2 y", 2, 1, 0, nullptr, nullptr, -1});
     Check(single, Case{"5 y", 2, 7, 0, nullptr, "5", 0});
